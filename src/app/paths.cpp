@@ -1,0 +1,71 @@
+#include "app/paths.h"
+
+#include <cstring>
+
+namespace cabsetup {
+
+std::string ParentFolder(const CodePage& cp, std::string_view path) {
+    std::size_t last = cp.FindLastChar(path, '\\');
+    return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last));
+}
+
+std::string GrandparentFolder(const CodePage& cp, std::string_view path) {
+    return ParentFolder(cp, ParentFolder(cp, path));
+}
+
+std::string FirstComponent(const CodePage& cp, std::string_view path) {
+    std::size_t first = cp.FindChar(path, '\\');
+    return first == std::string_view::npos ? std::string() : std::string(path.substr(0, first));
+}
+
+bool CreateFolderPath(Os& os, const std::string& path) {
+    const CodePage& cp = os.Mbcs();
+    for (std::size_t i = 0; i < path.size(); i += cp.CharLength(path, i)) {
+        if (path[i] != '\\' || cp.CharLength(path, i) != 1) continue;
+        std::string prefix = path.substr(0, i);
+        // A bare drive such as C: is neither created nor tested.
+        if (cp.FindChar(prefix, '\\') == std::string::npos) continue;
+        os.CreateDirectory(prefix);
+        if (!FindFolderMatch(os, prefix)) return false;
+    }
+    os.CreateDirectory(path);
+    return FindFolderMatch(os, path);
+}
+
+namespace {
+
+bool FindMatch(Os& os, const std::string& pattern, FindData* out, bool wantFolder) {
+    FindData entry;
+    Os::HandlePtr search = os.FindFirst(pattern, entry);
+    if (!search) return false;
+    do {
+        if (((entry.attributes & kAttrDirectory) != 0) == wantFolder) {
+            if (out) *out = entry;
+            return true;
+        }
+    } while (os.FindNext(*search, entry));
+    return false;
+}
+
+}  // namespace
+
+bool FindFileMatch(Os& os, const std::string& pattern, FindData* out) {
+    return FindMatch(os, pattern, out, false);
+}
+
+bool FindFolderMatch(Os& os, const std::string& pattern, FindData* out) {
+    return FindMatch(os, pattern, out, true);
+}
+
+std::string ReadRegistryString(Os& os, RegRoot root, const std::string& subkey, const std::string& valueName) {
+    Os::HandlePtr key = os.RegOpenKey(root, subkey, kKeyAllAccess);
+    if (!key) return {};
+    char buffer[kRegistryReadBuffer] = {};
+    std::size_t size = sizeof buffer;
+    if (!os.RegQueryValue(*key, valueName, buffer, size)) return {};
+    if (size > sizeof buffer) size = sizeof buffer;
+    const void* zero = std::memchr(buffer, 0, size);
+    return std::string(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,28 @@
+// Path, file-search and registry utilities shared by the whole program.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+
+namespace cabsetup {
+
+// Text before the last backslash; empty when there is none.
+std::string ParentFolder(const CodePage& cp, std::string_view path);
+std::string GrandparentFolder(const CodePage& cp, std::string_view path);
+// Text before the first backslash; empty when there is none.
+std::string FirstComponent(const CodePage& cp, std::string_view path);
+
+// Creates every missing level of path; true when the folder exists at the end.
+bool CreateFolderPath(Os& os, const std::string& path);
+// True when a non-folder entry matches pattern; out (optional) gets it.
+bool FindFileMatch(Os& os, const std::string& pattern, FindData* out = nullptr);
+// True when a folder entry matches pattern; out (optional) gets it.
+bool FindFolderMatch(Os& os, const std::string& pattern, FindData* out = nullptr);
+
+// One string value, read through a full-access open; empty when the key or
+// value is absent, cannot be opened that way or is longer than 255 bytes.
+std::string ReadRegistryString(Os& os, RegRoot root, const std::string& subkey, const std::string& valueName);
+
+}  // namespace cabsetup

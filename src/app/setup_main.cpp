@@ -1,0 +1,22 @@
+// setup.exe's entry: start-up, then the wizard.
+#include "platform/win32/windows_clean.h"
+#include <commctrl.h>
+
+#include "app/setup_state.h"
+#include "app/startup.h"
+#include "platform/win32/win32_os.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    cabsetup::RestrictDllSearchPath();
+    InitCommonControls();
+
+    cabsetup::Win32Os os;
+    cabsetup::SetupState& state = cabsetup::TheSetupState();
+    cabsetup::StartupResult result = cabsetup::RunStartup(os, state, commandLine ? commandLine : "");
+    if (result.outcome != cabsetup::StartupOutcome::Proceed) {
+        cabsetup::ReportStartupRefusal(os, state, result);
+        return cabsetup::ExitCodeFor(result.outcome);
+    }
+    // Start-up is complete; the wizard dialog takes over from here once it exists.
+    return cabsetup::kExitSuccess;
+}

@@ -1,0 +1,10 @@
+#include "app/setup_state.h"
+
+namespace cabsetup {
+
+SetupState& TheSetupState() {
+    static SetupState state;
+    return state;
+}
+
+}  // namespace cabsetup

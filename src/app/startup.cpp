@@ -1,0 +1,102 @@
+#include "app/startup.h"
+
+#include "app/folders.h"
+#include "app/message_text.h"
+#include "app/paths.h"
+#include "app/switches.h"
+
+namespace cabsetup {
+
+int ExitCodeFor(StartupOutcome outcome) {
+    switch (outcome) {
+    case StartupOutcome::Proceed: return kExitSuccess;
+    case StartupOutcome::InitError: return kExitFatal;
+    case StartupOutcome::NoPreviousInstall: return kExitNoPreviousInstall;
+    case StartupOutcome::WrongVersion: return kExitWrongVersion;
+    }
+    return kExitFatal;
+}
+
+std::string UninstallKeyPath(const std::string& uninstallKey) {
+    return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + uninstallKey;
+}
+
+std::string FolderOfUninstallString(const CodePage& cp, const std::string& uninstallString) {
+    if (uninstallString.empty() || uninstallString[0] != '"') return ParentFolder(cp, uninstallString);
+    std::string quoted = uninstallString.substr(1);
+    std::size_t close = cp.FindChar(quoted, '"');
+    if (close != std::string::npos) quoted.resize(close);
+    return ParentFolder(cp, quoted);
+}
+
+VersionCheck CheckInstalledVersion(const CodePage& cp, const std::string& installed, const std::string& required,
+                                   const std::string& model) {
+    if (installed.empty() || cp.Compare(installed, model) == 0) return VersionCheck::Passes;
+    if (cp.Compare(installed, required) < 0) return VersionCheck::Refused;
+    return cp.Compare(installed, model) < 0 ? VersionCheck::Passes : VersionCheck::Refused;
+}
+
+namespace {
+
+StartupResult Refuse(Os& os, const SetupState& state, StartupOutcome outcome, unsigned stringId,
+                     const std::string& formatArgument) {
+    const CodePage& cp = os.Mbcs();
+    std::string text = FormatEachS(cp, os.LoadString(stringId), formatArgument);
+    ExpandPlaceholders(cp, state, text, kExpandAllUsers);
+    return {outcome, text};
+}
+
+// An update finds the earlier installation's folder and checks its version.
+StartupResult CheckPreviousInstallation(Os& os, SetupState& state) {
+    const CodePage& cp = os.Mbcs();
+    const ScriptHeader& h = state.script.First().header;
+    std::string key = UninstallKeyPath(h.uninstallKey);
+    std::string folder = ReadRegistryString(os, RegRoot::LocalMachine, key, "InstalledPath");
+    if (folder.empty())
+        folder = FolderOfUninstallString(cp, ReadRegistryString(os, RegRoot::LocalMachine, key, "UninstallString"));
+    if (folder.empty())
+        return Refuse(os, state, StartupOutcome::NoPreviousInstall, kIdsNoPreviousInstall, h.requiredVersion);
+    state.folders.targetDir = folder;
+
+    std::string installed = ReadRegistryString(os, RegRoot::LocalMachine, key, "InstalledVersion");
+    if (CheckInstalledVersion(cp, installed, h.requiredVersion, h.modelVersion) == VersionCheck::Refused)
+        return Refuse(os, state, StartupOutcome::WrongVersion, kIdsWrongVersion, std::string());
+    return {};
+}
+
+}  // namespace
+
+StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments) {
+    const CodePage& cp = os.Mbcs();
+    state.restartOsCode = RestartOsCodeFor(os.Version());
+    state.switchFlags = ParseSwitches(cp, arguments);
+    state.sourceDir = ParentFolder(cp, os.ModulePath());
+    if (!state.script.LoadScript(os, true, std::string(), state.sourceDir))
+        return {StartupOutcome::InitError, kInitErrorText};
+
+    const ScriptHeader& h = state.script.First().header;
+    if (h.setupKind == kSetupKindUpdate) {
+        StartupResult check = CheckPreviousInstallation(os, state);
+        if (check.outcome != StartupOutcome::Proceed) return check;
+    } else if (state.Has(kSwitchUnattended)) {
+        state.folders.targetDir =
+            ReadRegistryString(os, RegRoot::LocalMachine, UninstallKeyPath(h.uninstallKey), "InstalledPath");
+    }
+    DiscoverFolders(os, state);
+    return {};
+}
+
+void WriteStatusFile(Os& os, const std::string& text) {
+    Os::HandlePtr file = os.CreateAlways(kStatusFileName);
+    if (file) os.Write(*file, text.data(), text.size());
+}
+
+void ReportStartupRefusal(Os& os, const SetupState& state, const StartupResult& result) {
+    if (state.Has(kSwitchStatusFile)) {
+        WriteStatusFile(os, "Error");
+        return;
+    }
+    ShowMessage(os, result.message, std::string(), kMbOk);
+}
+
+}  // namespace cabsetup

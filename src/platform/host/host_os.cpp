@@ -1,0 +1,245 @@
+#include "platform/host/host_os.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+namespace cabsetup {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct StringEntry {
+    unsigned id;
+    const char* english;
+    const char* korean;
+};
+
+constexpr StringEntry kStrings[] = {
+#define CABSETUP_STRING(id, english, korean) {id, english, korean},
+#include "resources/strings.def"
+#undef CABSETUP_STRING
+};
+
+class HostFile final : public Os::Handle {
+public:
+    explicit HostFile(std::FILE* f) : file(f) {}
+    HostFile(const HostFile&) = delete;
+    HostFile& operator=(const HostFile&) = delete;
+    ~HostFile() override { std::fclose(file); }
+    std::FILE* file;
+};
+
+class HostSearch final : public Os::Handle {
+public:
+    std::vector<FindData> entries;
+    std::size_t next = 0;
+};
+
+class HostKey final : public Os::Handle {
+public:
+    explicit HostKey(std::string n) : name(std::move(n)) {}
+    std::string name;
+};
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Windows wildcard match of one name, ignoring case.
+bool WildcardMatch(const char* pattern, const char* name) {
+    if (*pattern == 0) return *name == 0;
+    if (*pattern == '*') return WildcardMatch(pattern + 1, name) || (*name && WildcardMatch(pattern, name + 1));
+    if (*name == 0) return false;
+    if (*pattern != '?' && std::tolower(static_cast<unsigned char>(*pattern)) !=
+                               std::tolower(static_cast<unsigned char>(*name)))
+        return false;
+    return WildcardMatch(pattern + 1, name + 1);
+}
+
+FindData Describe(const fs::path& p) {
+    FindData d;
+    d.name = p.filename().string();
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+        d.attributes = kAttrDirectory;
+    } else {
+        d.attributes = 0x80;  // FILE_ATTRIBUTE_NORMAL
+        auto size = fs::file_size(p, ec);
+        if (!ec) d.sizeLow = static_cast<std::uint32_t>(size), d.sizeHigh = static_cast<std::uint32_t>(size >> 32);
+    }
+    return d;
+}
+
+}  // namespace
+
+HostOs::HostOs(fs::path sandbox, int codePage) : sandbox_(std::move(sandbox)), codePage_(codePage) {}
+
+fs::path HostOs::HostPath(const std::string& windowsPath) const {
+    std::string path = windowsPath;
+    if (path.size() < 2 || path[1] != ':') {
+        if (!path.empty() && path[0] == '\\') path = currentDir_.substr(0, 2) + path;
+        else path = currentDir_ + "\\" + path;
+    }
+    fs::path out = sandbox_ / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
+    // Split on backslashes that are separators in the current code page.
+    std::string rest = path.substr(2), part;
+    for (std::size_t i = 0; i < rest.size(); i += codePage_.CharLength(rest, i)) {
+        if (rest[i] == '\\' && codePage_.CharLength(rest, i) == 1) {
+            if (!part.empty()) out /= part;
+            part.clear();
+        } else {
+            part.append(rest, i, codePage_.CharLength(rest, i));
+        }
+    }
+    if (!part.empty()) out /= part;
+    return out;
+}
+
+void HostOs::FailNth(HostOp op, int nth) {
+    calls_[op] = 0;
+    failAt_[op] = nth;
+}
+
+bool HostOs::Faulted(HostOp op) {
+    auto it = failAt_.find(op);
+    return it != failAt_.end() && ++calls_[op] == it->second;
+}
+
+Os::HandlePtr HostOs::OpenRead(const std::string& path) {
+    if (Faulted(HostOp::OpenRead)) return nullptr;
+    fs::path p = HostPath(path);
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) return nullptr;
+    std::FILE* f = std::fopen(p.c_str(), "rb");
+    return f ? std::make_unique<HostFile>(f) : nullptr;
+}
+
+Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
+    if (Faulted(HostOp::CreateAlways)) return nullptr;
+    std::FILE* f = std::fopen(HostPath(path).c_str(), "wb");
+    return f ? std::make_unique<HostFile>(f) : nullptr;
+}
+
+bool HostOs::FileSize(Handle& file, std::uint64_t& size) {
+    if (Faulted(HostOp::FileSize)) return false;
+    std::FILE* f = static_cast<HostFile&>(file).file;
+    long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return false;
+    long end = std::ftell(f);
+    std::fseek(f, here, SEEK_SET);
+    if (end < 0) return false;
+    size = static_cast<std::uint64_t>(end);
+    return true;
+}
+
+bool HostOs::Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    if (Faulted(HostOp::Read)) return false;
+    std::FILE* f = static_cast<HostFile&>(file).file;
+    got = std::fread(buffer, 1, size, f);
+    return !std::ferror(f);
+}
+
+bool HostOs::Write(Handle& file, const void* data, std::size_t size) {
+    if (Faulted(HostOp::Write)) return false;
+    std::FILE* f = static_cast<HostFile&>(file).file;
+    return std::fwrite(data, 1, size, f) == size && std::fflush(f) == 0;
+}
+
+bool HostOs::CreateDirectory(const std::string& path) {
+    if (Faulted(HostOp::CreateDirectory)) return false;
+    std::error_code ec;
+    fs::path p = HostPath(path);
+    if (fs::exists(p, ec) || !fs::is_directory(p.parent_path(), ec)) return false;
+    return fs::create_directory(p, ec);
+}
+
+Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
+    if (Faulted(HostOp::FindFirst)) return nullptr;
+    // As on Windows, a pattern that ends in a backslash names no entry.
+    if (pattern.empty() || (pattern.back() == '\\' && codePage_.FindLastChar(pattern, '\\') == pattern.size() - 1))
+        return nullptr;
+    fs::path p = HostPath(pattern);
+    auto search = std::make_unique<HostSearch>();
+    std::string name = p.filename().string();
+    std::error_code ec;
+    if (name.find_first_of("*?") == std::string::npos) {
+        if (p == sandbox_ / p.filename() || !fs::exists(p, ec)) return nullptr;  // a bare drive has no entry
+        search->entries.push_back(Describe(p));
+    } else {
+        for (const auto& e : fs::directory_iterator(p.parent_path(), ec))
+            if (WildcardMatch(name.c_str(), e.path().filename().c_str())) search->entries.push_back(Describe(e.path()));
+        std::sort(search->entries.begin(), search->entries.end(),
+                  [](const FindData& a, const FindData& b) { return a.name < b.name; });
+    }
+    if (search->entries.empty()) return nullptr;
+    out = search->entries[search->next++];
+    return search;
+}
+
+bool HostOs::FindNext(Handle& search, FindData& out) {
+    auto& s = static_cast<HostSearch&>(search);
+    if (s.next >= s.entries.size()) return false;
+    out = s.entries[s.next++];
+    return true;
+}
+
+std::string HostOs::KeyName(RegRoot root, const std::string& subkey) {
+    return std::to_string(static_cast<int>(root)) + "\\" + Lower(subkey);
+}
+
+void HostOs::SetRegistryString(RegRoot root, const std::string& subkey, const std::string& name,
+                               const std::string& text) {
+    std::vector<unsigned char> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    SetRegistryBytes(root, subkey, name, bytes);
+}
+
+void HostOs::SetRegistryBytes(RegRoot root, const std::string& subkey, const std::string& name,
+                              const std::vector<unsigned char>& bytes) {
+    registry_[KeyName(root, subkey)].values[Lower(name)] = bytes;
+}
+
+void HostOs::DenyFullAccess(RegRoot root, const std::string& subkey) {
+    registry_[KeyName(root, subkey)].fullAccessDenied = true;
+}
+
+Os::HandlePtr HostOs::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
+    if (Faulted(HostOp::RegOpenKey)) return nullptr;
+    auto it = registry_.find(KeyName(root, subkey));
+    if (it == registry_.end() || (it->second.fullAccessDenied && access == kKeyAllAccess)) return nullptr;
+    return std::make_unique<HostKey>(it->first);
+}
+
+bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
+    if (Faulted(HostOp::RegQueryValue)) return false;
+    const Key& k = registry_.at(static_cast<HostKey&>(key).name);
+    auto it = k.values.find(Lower(valueName));
+    if (it == k.values.end()) return false;
+    const auto& bytes = it->second;
+    if (bytes.size() > size) {  // ERROR_MORE_DATA
+        size = bytes.size();
+        return false;
+    }
+    std::memcpy(buffer, bytes.data(), bytes.size());
+    size = bytes.size();
+    return true;
+}
+
+std::string HostOs::LoadString(unsigned id) {
+    for (const StringEntry& e : kStrings)
+        if (e.id == id) return korean_ ? e.korean : e.english;
+    return {};
+}
+
+int HostOs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    messages_.push_back({text, caption, flags});
+    return kIdOk;
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,87 @@
+// A Linux stand-in for the system, for tests and tools: drive paths X:\a\b
+// live under a sandbox folder, the registry is in memory, message boxes are
+// recorded, and any operation can be told to fail on its Nth call.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace cabsetup {
+
+enum class HostOp { OpenRead, CreateAlways, FileSize, Read, Write, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue };
+
+struct RecordedMessage {
+    std::string text, caption;
+    unsigned flags = 0;
+};
+
+class HostOs : public Os {
+public:
+    // sandbox: the Linux folder that holds one subfolder per drive letter.
+    explicit HostOs(std::filesystem::path sandbox, int codePage = 1252);
+
+    // Where a Windows path lives on this machine ("C:\a" -> sandbox/C/a;
+    // relative paths are taken from the current folder).
+    std::filesystem::path HostPath(const std::string& windowsPath) const;
+
+    // Test controls.
+    void SetCodePage(int codePage) { codePage_ = TableCodePage(codePage); }
+    void SetCurrentDirectory(const std::string& windowsPath) { currentDir_ = windowsPath; }
+    void SetModulePath(const std::string& windowsPath) { modulePath_ = windowsPath; }
+    void SetWindowsDirectory(const std::string& w) { windowsDir_ = w; }
+    void SetSystemDirectory(const std::string& s) { systemDir_ = s; }
+    void SetVersion(const OsVersion& v) { version_ = v; }
+    void SetKorean(bool korean) { korean_ = korean; }
+    void SetRegistryString(RegRoot root, const std::string& subkey, const std::string& name, const std::string& text);
+    void SetRegistryBytes(RegRoot root, const std::string& subkey, const std::string& name,
+                          const std::vector<unsigned char>& bytes);
+    // The key exists but may only be opened for reading.
+    void DenyFullAccess(RegRoot root, const std::string& subkey);
+    // The nth call (1-based, counted from now) of op fails.
+    void FailNth(HostOp op, int nth);
+    const std::vector<RecordedMessage>& Messages() const { return messages_; }
+
+    const CodePage& Mbcs() const override { return codePage_; }
+    HandlePtr OpenRead(const std::string& path) override;
+    HandlePtr CreateAlways(const std::string& path) override;
+    bool FileSize(Handle& file, std::uint64_t& size) override;
+    bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
+    bool Write(Handle& file, const void* data, std::size_t size) override;
+    bool CreateDirectory(const std::string& path) override;
+    HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
+    bool FindNext(Handle& search, FindData& out) override;
+    HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
+    bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;
+    std::string WindowsDirectory() override { return windowsDir_; }
+    std::string SystemDirectory() override { return systemDir_; }
+    OsVersion Version() override { return version_; }
+    std::string ModulePath() override { return modulePath_; }
+    std::string LoadString(unsigned id) override;
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+
+private:
+    struct Key {
+        std::map<std::string, std::vector<unsigned char>> values;  // by lower-cased name
+        bool fullAccessDenied = false;
+    };
+    bool Faulted(HostOp op);
+    static std::string KeyName(RegRoot root, const std::string& subkey);
+
+    std::filesystem::path sandbox_;
+    TableCodePage codePage_;
+    std::string currentDir_ = "C:\\work";
+    std::string modulePath_ = "C:\\setup\\setup.exe";
+    std::string windowsDir_ = "C:\\WINDOWS";
+    std::string systemDir_ = "C:\\WINDOWS\\system32";
+    OsVersion version_{true, 2, 5, 1};
+    bool korean_ = false;
+    std::map<std::string, Key> registry_;
+    std::map<HostOp, int> calls_, failAt_;
+    std::vector<RecordedMessage> messages_;
+};
+
+}  // namespace cabsetup

@@ -1,0 +1,78 @@
+// The OS seam: the few system operations the program needs, with the Win32
+// semantics kept visible. platform/win32 makes the real calls; platform/host
+// is a Linux sandbox for tests and tools.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/codepage.h"
+
+namespace cabsetup {
+
+constexpr std::uint32_t kAttrDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+constexpr std::uint32_t kKeyAllAccess = 0xF003F;
+constexpr std::size_t kRegistryReadBuffer = 255;
+constexpr std::size_t kSystemFolderBuffer = 255;
+
+// What FindFirstFileA/FindNextFileA report of one entry.
+struct FindData {
+    std::uint32_t attributes = 0;
+    std::uint32_t sizeHigh = 0;
+    std::uint32_t sizeLow = 0;
+    std::string name;
+};
+
+enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, CurrentConfig, DynData };
+
+struct OsVersion {
+    bool ok = false;  // GetVersionExA succeeded
+    std::uint32_t platformId = 0, major = 0, minor = 0;
+};
+
+// Message box flags and answers, as MessageBoxA takes and returns them.
+constexpr unsigned kMbOk = 0x0, kMbIconExclamation = 0x30, kMbIconMask = 0xF0;
+constexpr int kIdOk = 1;
+
+class Os {
+public:
+    class Handle {
+    public:
+        virtual ~Handle() = default;
+    };
+    using HandlePtr = std::unique_ptr<Handle>;
+
+    virtual ~Os() = default;
+
+    virtual const CodePage& Mbcs() const = 0;
+
+    // Files. OpenRead opens an existing file for reading with no sharing.
+    virtual HandlePtr OpenRead(const std::string& path) = 0;
+    // CREATE_ALWAYS: creates or empties the file.
+    virtual HandlePtr CreateAlways(const std::string& path) = 0;
+    virtual bool FileSize(Handle& file, std::uint64_t& size) = 0;
+    // Reads up to size bytes; false on a read error, got = bytes delivered.
+    virtual bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) = 0;
+    virtual bool Write(Handle& file, const void* data, std::size_t size) = 0;
+
+    // Folders and folder search.
+    virtual bool CreateDirectory(const std::string& path) = 0;  // result as CreateDirectoryA's
+    virtual HandlePtr FindFirst(const std::string& pattern, FindData& out) = 0;  // null: no match
+    virtual bool FindNext(Handle& search, FindData& out) = 0;
+
+    // Registry.
+    virtual HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) = 0;
+    // RegQueryValueExA into a buffer of `size` bytes; false when absent or too long.
+    virtual bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) = 0;
+
+    // System.
+    virtual std::string WindowsDirectory() = 0;  // GetWindowsDirectoryA, 255-char buffer
+    virtual std::string SystemDirectory() = 0;   // GetSystemDirectoryA, 255-char buffer
+    virtual OsVersion Version() = 0;             // GetVersionExA
+    virtual std::string ModulePath() = 0;        // the running program's full path
+    virtual std::string LoadString(unsigned id) = 0;  // "" when the id is missing
+    virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+};
+
+}  // namespace cabsetup

@@ -1,0 +1,189 @@
+#include "platform/win32/win32_os.h"
+
+#include "platform/win32/windows_clean.h"
+
+#include <vector>
+
+namespace cabsetup {
+
+namespace {
+
+class Win32Handle final : public Os::Handle {
+public:
+    enum class Kind { File, Find, Key };
+    Win32Handle(Kind kind, HANDLE h) : kind_(kind), handle_(h) {}
+    Win32Handle(const Win32Handle&) = delete;
+    Win32Handle& operator=(const Win32Handle&) = delete;
+    ~Win32Handle() override {
+        switch (kind_) {
+        case Kind::File: CloseHandle(handle_); break;
+        case Kind::Find: FindClose(handle_); break;
+        case Kind::Key: RegCloseKey(static_cast<HKEY>(handle_)); break;
+        }
+    }
+    HANDLE Get() const { return handle_; }
+    HKEY Key() const { return static_cast<HKEY>(handle_); }
+
+private:
+    Kind kind_;
+    HANDLE handle_;
+};
+
+HANDLE Raw(Os::Handle& h) { return static_cast<Win32Handle&>(h).Get(); }
+
+void Copy(const WIN32_FIND_DATAA& in, FindData& out) {
+    out.attributes = in.dwFileAttributes;
+    out.sizeHigh = in.nFileSizeHigh;
+    out.sizeLow = in.nFileSizeLow;
+    out.name = in.cFileName;
+}
+
+HKEY RootKey(RegRoot root) {
+    switch (root) {
+    case RegRoot::ClassesRoot: return HKEY_CLASSES_ROOT;
+    case RegRoot::CurrentUser: return HKEY_CURRENT_USER;
+    case RegRoot::LocalMachine: return HKEY_LOCAL_MACHINE;
+    case RegRoot::Users: return HKEY_USERS;
+    case RegRoot::PerformanceData: return HKEY_PERFORMANCE_DATA;
+    case RegRoot::CurrentConfig: return HKEY_CURRENT_CONFIG;
+    case RegRoot::DynData: return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x80000006));
+    }
+    return HKEY_LOCAL_MACHINE;
+}
+
+std::string SystemFolder(UINT (WINAPI* get)(LPSTR, UINT)) {
+    char buffer[kSystemFolderBuffer] = {};
+    UINT n = get(buffer, sizeof buffer);
+    return n == 0 || n >= sizeof buffer ? std::string() : std::string(buffer, n);
+}
+
+}  // namespace
+
+bool SystemCodePage::IsLeadByte(unsigned char b) const { return IsDBCSLeadByte(b) != 0; }
+
+void SystemCodePage::ToLower(std::string& text) const {
+    if (!text.empty()) CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
+}
+
+Os::HandlePtr Win32Os::OpenRead(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+Os::HandlePtr Win32Os::CreateAlways(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+bool Win32Os::FileSize(Handle& file, std::uint64_t& size) {
+    LARGE_INTEGER li;
+    if (!GetFileSizeEx(Raw(file), &li)) return false;
+    size = static_cast<std::uint64_t>(li.QuadPart);
+    return true;
+}
+
+bool Win32Os::Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) {
+    got = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (got < size) {
+        DWORD chunk = static_cast<DWORD>(size - got > 0x40000000 ? 0x40000000 : size - got), n = 0;
+        if (!ReadFile(Raw(file), p + got, chunk, &n, nullptr)) return false;
+        if (n == 0) break;
+        got += n;
+    }
+    return true;
+}
+
+bool Win32Os::Write(Handle& file, const void* data, std::size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD chunk = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size), n = 0;
+        if (!WriteFile(Raw(file), p, chunk, &n, nullptr) || n == 0) return false;
+        p += n;
+        size -= n;
+    }
+    return true;
+}
+
+bool Win32Os::CreateDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+Os::HandlePtr Win32Os::FindFirst(const std::string& pattern, FindData& out) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    Copy(data, out);
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Find, h);
+}
+
+bool Win32Os::FindNext(Handle& search, FindData& out) {
+    WIN32_FIND_DATAA data;
+    if (!FindNextFileA(Raw(search), &data)) return false;
+    Copy(data, out);
+    return true;
+}
+
+Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
+}
+
+bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
+    DWORD bytes = static_cast<DWORD>(size);
+    LONG r = RegQueryValueExA(static_cast<Win32Handle&>(key).Key(), valueName.c_str(), nullptr, nullptr,
+                              static_cast<BYTE*>(buffer), &bytes);
+    size = bytes;
+    return r == ERROR_SUCCESS;
+}
+
+std::string Win32Os::WindowsDirectory() { return SystemFolder(GetWindowsDirectoryA); }
+std::string Win32Os::SystemDirectory() { return SystemFolder(GetSystemDirectoryA); }
+
+OsVersion Win32Os::Version() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
+    OsVersion v;
+    if (!GetVersionExA(&info)) return v;
+    v.ok = true;
+    v.platformId = info.dwPlatformId;
+    v.major = info.dwMajorVersion;
+    v.minor = info.dwMinorVersion;
+    return v;
+}
+
+std::string Win32Os::ModulePath() {
+    std::vector<char> buffer(MAX_PATH);
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return {};
+        if (n < buffer.size()) return std::string(buffer.data(), n);
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string Win32Os::LoadString(unsigned id) {
+    char buffer[4096];
+    int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+int Win32Os::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+}
+
+void RestrictDllSearchPath() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (!kernel) return;
+    // Looked up by name: neither exists on every system the program runs on.
+    using SetDefaultDirs = BOOL(WINAPI*)(DWORD);
+    using SetDllDir = BOOL(WINAPI*)(LPCSTR);
+    if (FARPROC p = GetProcAddress(kernel, "SetDefaultDllDirectories"))
+        reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(p))(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
+    if (FARPROC p = GetProcAddress(kernel, "SetDllDirectoryA"))
+        reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(p))("");
+}
+
+}  // namespace cabsetup

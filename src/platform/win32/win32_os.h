@@ -1,0 +1,42 @@
+// The real system calls: what ships in setup.exe.
+#pragma once
+
+#include "platform/os.h"
+
+namespace cabsetup {
+
+class SystemCodePage final : public CodePage {
+public:
+    bool IsLeadByte(unsigned char b) const override;
+    void ToLower(std::string& text) const override;
+};
+
+class Win32Os : public Os {
+public:
+    const CodePage& Mbcs() const override { return codePage_; }
+    HandlePtr OpenRead(const std::string& path) override;
+    HandlePtr CreateAlways(const std::string& path) override;
+    bool FileSize(Handle& file, std::uint64_t& size) override;
+    bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
+    bool Write(Handle& file, const void* data, std::size_t size) override;
+    bool CreateDirectory(const std::string& path) override;
+    HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
+    bool FindNext(Handle& search, FindData& out) override;
+    HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
+    bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;
+    std::string WindowsDirectory() override;
+    std::string SystemDirectory() override;
+    OsVersion Version() override;
+    std::string ModulePath() override;
+    std::string LoadString(unsigned id) override;
+    int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+
+private:
+    SystemCodePage codePage_;
+};
+
+// Restricts DLL loading to the system folder, so that a DLL planted beside a
+// downloaded setup.exe is never loaded. Call before anything else.
+void RestrictDllSearchPath();
+
+}  // namespace cabsetup

@@ -1,0 +1,9 @@
+// <windows.h> without the A/W macros that would rename the seam's own
+// operations (Os::CreateDirectory, Os::MessageBox, Os::LoadString).
+#pragma once
+
+#include <windows.h>
+
+#undef CreateDirectory
+#undef MessageBox
+#undef LoadString
