@@ -1,5 +1,5 @@
 // <windows.h> without the A/W macros that would rename the seam's own
-// operations (Os::CreateDirectory, Os::MessageBox, Os::LoadString).
+// operations (Os::CreateDirectory, Os::MessageBox, Os::LoadString, ...).
 #pragma once
 
 #include <windows.h>
@@ -7,3 +7,5 @@
 #undef CreateDirectory
 #undef MessageBox
 #undef LoadString
+#undef RegOpenKey
+#undef RegQueryValue

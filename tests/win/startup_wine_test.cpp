@@ -1,0 +1,124 @@
+// setup.exe itself under Wine: what start-up shows, writes and exits with.
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "formats/setup_script.h"
+#include "wine_support.h"
+
+namespace cabsetup {
+namespace {
+
+const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+class SetupExeTest : public ::testing::Test {
+protected:
+    SetupExeTest()
+        : name_(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+          folder_(name_),
+          key_(HKEY_LOCAL_MACHINE, kUninstallRoot + ("cabsetup-" + name_)),
+          exe_(wine::CopySetupExe(folder_)) {}
+
+    void WriteScript(std::int32_t kind) {
+        ScriptHalf s;
+        s.header.setupKind = kind;
+        s.header.modelName = "Tool";
+        s.header.modelVersion = "2.0";
+        s.header.requiredVersion = "1.0";
+        s.header.uninstallKey = "cabsetup-" + name_;
+        s.header.defaultTargetDir = "<PROGRAMFILES_DIR>\\Vendor\\Tool";
+        std::vector<unsigned char> bytes;
+        ASSERT_TRUE(cabsetup::WriteScript(s, bytes));
+        ASSERT_TRUE(wine::WriteBytes(folder_ / "setup.inf", bytes));
+    }
+    wine::SetupRun Run(const std::string& arguments) {
+        wine::SetupRun run = wine::RunAndAnswerBoxes(exe_, arguments, folder_.Path());
+        EXPECT_TRUE(run.finished) << "setup.exe did not end by itself";
+        return run;
+    }
+    std::string StatusFile() { return wine::ReadText(folder_ / "installerror.txt"); }
+
+    std::string name_;
+    wine::TestFolder folder_;
+    wine::TestKey key_;
+    std::string exe_;
+};
+
+TEST_F(SetupExeTest, MissingScriptShowsInitErrorAndExits1603) {
+    wine::SetupRun run = Run("");
+    EXPECT_EQ(run.exitCode, 1603u);
+    ASSERT_EQ(run.boxTexts.size(), 1u);
+    EXPECT_EQ(run.boxTexts[0], "Init Error!");
+    EXPECT_EQ(run.boxCaptions[0], "setup");
+    EXPECT_EQ(StatusFile(), "<missing>");
+}
+
+TEST_F(SetupExeTest, BadScriptsAreInitErrors) {
+    const std::vector<unsigned char> cases[] = {
+        {},                                                  // empty
+        std::vector<unsigned char>(5163, 0),                 // short
+        std::vector<unsigned char>(5164, 0),                 // no magic
+    };
+    for (const auto& bytes : cases) {
+        ASSERT_TRUE(wine::WriteBytes(folder_ / "setup.inf", bytes));
+        wine::SetupRun run = Run("/a /s");
+        EXPECT_EQ(run.exitCode, 1603u) << bytes.size();
+        EXPECT_TRUE(run.boxTexts.empty());
+        EXPECT_EQ(StatusFile(), "Error");
+    }
+}
+
+TEST_F(SetupExeTest, StatusSwitchWritesErrorAndShowsNoBox) {
+    ASSERT_TRUE(wine::WriteBytes(folder_ / "installerror.txt", {'S', 'u', 'c', 'c', 'e', 's', 's', '!', '!'}));
+    wine::SetupRun run = Run("/A /S");
+    EXPECT_EQ(run.exitCode, 1603u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(StatusFile(), "Error");
+}
+
+TEST_F(SetupExeTest, UpdateWithoutEarlierInstallation) {
+    WriteScript(kSetupKindUpdate);
+    wine::SetupRun run = Run("");
+    EXPECT_EQ(run.exitCode, 1605u);
+    ASSERT_EQ(run.boxTexts.size(), 1u);
+    EXPECT_EQ(run.boxTexts[0], "Cannot find the existing installed program. Retry after Installing 'Tool v1.0'");
+    EXPECT_EQ(run.boxCaptions[0], "setup");
+
+    run = Run("/s");
+    EXPECT_EQ(run.exitCode, 1605u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(StatusFile(), "Error");
+}
+
+TEST_F(SetupExeTest, UpdateOverAVersionOutOfRange) {
+    WriteScript(kSetupKindUpdate);
+    key_.SetString("InstalledPath", "C:\\Apps\\Tool");
+    key_.SetString("InstalledVersion", "2.1");
+    wine::SetupRun run = Run("/a");
+    EXPECT_EQ(run.exitCode, 1638u);
+    ASSERT_EQ(run.boxTexts.size(), 1u);
+    EXPECT_EQ(run.boxTexts[0], "Wrong version! Cannot install  'v2.0'");
+
+    run = Run("/a /s");
+    EXPECT_EQ(run.exitCode, 1638u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(StatusFile(), "Error");
+}
+
+TEST_F(SetupExeTest, UpdateFindsAQuotedUninstallString) {
+    WriteScript(kSetupKindUpdate);
+    key_.SetString("UninstallString", "\"C:\\Program Files\\Tool\\uninstall.exe\" Tool");
+    key_.SetString("InstalledVersion", "1.5");
+    wine::SetupRun run = Run("/a /s");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxTexts.empty());
+}
+
+TEST_F(SetupExeTest, FullInstallationPassesStartup) {
+    WriteScript(kSetupKindFull);
+    wine::SetupRun run = Run("/a /s");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxTexts.empty());
+}
+
+}  // namespace
+}  // namespace cabsetup

@@ -1,0 +1,154 @@
+#include "wine_support.h"
+
+#include <cstdio>
+
+namespace cabsetup::wine {
+
+TestFolder::TestFolder(const std::string& name) : path_("C:\\cabsetup-tests\\" + name) {
+    CreateDirectoryA("C:\\cabsetup-tests", nullptr);
+    RemoveTree(path_);
+    CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TestFolder::~TestFolder() { RemoveTree(path_); }
+
+bool WriteBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string ReadText(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "<missing>";
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+}
+
+void RemoveTree(const std::string& path) {
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &data);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = data.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string child = path + "\\" + name;
+            SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(child);
+            else DeleteFileA(child.c_str());
+        } while (FindNextFileA(h, &data));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+TestKey::TestKey(HKEY root, std::string subkey) : root_(root), subkey_(std::move(subkey)) {
+    RegDeleteKeyA(root_, subkey_.c_str());
+    HKEY key;
+    if (RegCreateKeyExA(root_, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+        ERROR_SUCCESS)
+        RegCloseKey(key);
+}
+
+TestKey::~TestKey() { RegDeleteKeyA(root_, subkey_.c_str()); }
+
+void TestKey::SetString(const std::string& name, const std::string& value) {
+    HKEY key;
+    if (RegOpenKeyExA(root_, subkey_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(key);
+}
+
+std::string CopySetupExe(const TestFolder& folder) {
+    // The build's Unix path, as Wine shows it on drive Z:.
+    std::string source = "Z:" CABSETUP_SETUP_EXE;
+    for (char& c : source)
+        if (c == '/') c = '\\';
+    std::string target = folder / "setup.exe";
+    CopyFileA(source.c_str(), target.c_str(), FALSE);
+    return target;
+}
+
+namespace {
+
+std::string WindowText(HWND w) {
+    char buffer[4096] = {};
+    SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+struct BoxSearch {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK FindDialogOfProcess(HWND w, LPARAM param) {
+    auto* search = reinterpret_cast<BoxSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (pid == search->processId && IsWindowVisible(w) && std::string(cls) == "#32770") {
+        search->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CALLBACK FindStaticText(HWND w, LPARAM param) {
+    auto* text = reinterpret_cast<std::string*>(param);
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (std::string(cls) == "Static") {
+        std::string t = WindowText(w);
+        if (!t.empty()) {
+            *text = t;
+            return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments, const std::string& currentDir,
+                           DWORD timeoutMs) {
+    SetupRun run;
+    std::string commandLine = "\"" + exe + "\" " + arguments;
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDir.c_str(), &si,
+                        &pi))
+        return run;
+    DWORD start = GetTickCount();
+    HWND answered = nullptr;
+    while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
+        if (GetTickCount() - start > timeoutMs) {
+            TerminateProcess(pi.hProcess, 9999);
+            WaitForSingleObject(pi.hProcess, 5000);
+            break;
+        }
+        BoxSearch search{pi.dwProcessId, nullptr};
+        EnumWindows(FindDialogOfProcess, reinterpret_cast<LPARAM>(&search));
+        if (!search.found || search.found == answered) continue;
+        std::string text;
+        EnumChildWindows(search.found, FindStaticText, reinterpret_cast<LPARAM>(&text));
+        run.boxTexts.push_back(text);
+        run.boxCaptions.push_back(WindowText(search.found));
+        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        answered = search.found;
+    }
+    run.finished = GetTickCount() - start <= timeoutMs;
+    GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return run;
+}
+
+}  // namespace cabsetup::wine
