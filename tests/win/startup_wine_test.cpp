@@ -1,6 +1,8 @@
 // setup.exe itself under Wine: what start-up shows, writes and exits with.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "app/startup.h"
 #include "formats/setup_script.h"
 #include "wine_support.h"
@@ -13,7 +15,9 @@ const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uni
 class SetupExeTest : public ::testing::Test {
 protected:
     SetupExeTest()
-        : name_(::testing::UnitTest::GetInstance()->current_test_info()->name()),
+        // The Korean run (wine.korean) may overlap the ordinary one: own folders and keys.
+        : name_(std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                (std::getenv("CABSETUP_KOREAN_RUN") ? "-ko" : "")),
           folder_(name_),
           key_(HKEY_LOCAL_MACHINE, kUninstallRoot + ("cabsetup-" + name_)),
           exe_(wine::CopySetupExe(folder_)) {}
@@ -87,6 +91,23 @@ TEST_F(SetupExeTest, UpdateWithoutEarlierInstallation) {
     EXPECT_EQ(run.exitCode, 1605u);
     EXPECT_TRUE(run.boxTexts.empty());
     EXPECT_EQ(StatusFile(), "Error");
+}
+
+// Wine takes a process's code page and language from the Linux locale it
+// starts with, and a child started by CreateProcess keeps its parent's: so
+// this runs only in the CTest run that starts the whole driver in Korean.
+TEST_F(SetupExeTest, KoreanSystemShowsTheKoreanText) {
+    if (!std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP() << "runs as wine.korean, in a Korean locale";
+    ASSERT_EQ(GetACP(), 949u);
+    WriteScript(kSetupKindUpdate);
+    wine::SetupRun run = Run("");
+    EXPECT_EQ(run.exitCode, 1605u);
+    ASSERT_EQ(run.boxTextsW.size(), 1u);
+    // Both %s of the Korean text receive the required version.
+    EXPECT_EQ(run.boxTextsW[0],
+              L"'Tool v1.0' \uC774(\uAC00) \uC124\uCE58\uB41C \uD3F4\uB354\uB97C \uCC3E\uC744 \uC218 "
+              L"\uC5C6\uC2B5\uB2C8\uB2E4. 'Tool v1.0' \uD504\uB85C\uADF8\uB7A8\uC744 \uC124\uCE58\uD558\uACE0 "
+              L"\uD328\uCE58 \uD504\uB85C\uADF8\uB7A8\uC744 \uC2E4\uD589\uD574 \uC8FC\uC2ED\uC2DC\uC624.");
 }
 
 TEST_F(SetupExeTest, UpdateOverAVersionOutOfRange) {

@@ -101,17 +101,20 @@ BOOL CALLBACK FindDialogOfProcess(HWND w, LPARAM param) {
 }
 
 BOOL CALLBACK FindStaticText(HWND w, LPARAM param) {
-    auto* text = reinterpret_cast<std::string*>(param);
+    auto* found = reinterpret_cast<HWND*>(param);
     char cls[64] = {};
     GetClassNameA(w, cls, sizeof cls);
-    if (std::string(cls) == "Static") {
-        std::string t = WindowText(w);
-        if (!t.empty()) {
-            *text = t;
-            return FALSE;
-        }
+    if (std::string(cls) == "Static" && GetWindowTextLengthW(w) > 0) {
+        *found = w;
+        return FALSE;
     }
     return TRUE;
+}
+
+std::wstring WindowTextW(HWND w) {
+    wchar_t buffer[4096] = {};
+    SendMessageW(w, WM_GETTEXT, sizeof buffer / sizeof *buffer, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
 }
 
 }  // namespace
@@ -137,9 +140,10 @@ SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments,
         BoxSearch search{pi.dwProcessId, nullptr};
         EnumWindows(FindDialogOfProcess, reinterpret_cast<LPARAM>(&search));
         if (!search.found || search.found == answered) continue;
-        std::string text;
+        HWND text = nullptr;
         EnumChildWindows(search.found, FindStaticText, reinterpret_cast<LPARAM>(&text));
-        run.boxTexts.push_back(text);
+        run.boxTexts.push_back(text ? WindowText(text) : std::string());
+        run.boxTextsW.push_back(text ? WindowTextW(text) : std::wstring());
         run.boxCaptions.push_back(WindowText(search.found));
         PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
         answered = search.found;

@@ -51,6 +51,7 @@ struct SetupRun {
     bool finished = false;          // ended by itself within the time limit
     std::vector<std::string> boxTexts;     // every message box seen, in order
     std::vector<std::string> boxCaptions;
+    std::vector<std::wstring> boxTextsW;  // the same texts as the box holds them, in UTF-16
 };
 
 // Starts exe with arguments in the folder `currentDir`, answers every message
