@@ -55,6 +55,9 @@ public:
     // Reads up to size bytes; false on a read error, got = bytes delivered.
     virtual bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) = 0;
     virtual bool Write(Handle& file, const void* data, std::size_t size) = 0;
+    // SetFilePointer: to `offset` from the start, or by `offset` from here.
+    virtual bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) = 0;
+    virtual bool Position(Handle& file, std::uint64_t& position) = 0;
 
     // Folders and folder search.
     virtual bool CreateDirectory(const std::string& path) = 0;  // result as CreateDirectoryA's

@@ -85,7 +85,9 @@ fs::path HostOs::HostPath(const std::string& windowsPath) const {
         if (!path.empty() && path[0] == '\\') path = currentDir_.substr(0, 2) + path;
         else path = currentDir_ + "\\" + path;
     }
-    fs::path out = sandbox_ / std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(path[0]))));
+    char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    auto mapped = drives_.find(drive);
+    fs::path out = mapped != drives_.end() ? mapped->second : sandbox_ / std::string(1, drive);
     // Split on backslashes that are separators in the current code page.
     std::string rest = path.substr(2), part;
     for (std::size_t i = 0; i < rest.size(); i += codePage_.CharLength(rest, i)) {
@@ -98,6 +100,10 @@ fs::path HostOs::HostPath(const std::string& windowsPath) const {
     }
     if (!part.empty()) out /= part;
     return out;
+}
+
+void HostOs::MapDrive(char letter, fs::path folder) {
+    drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = std::move(folder);
 }
 
 void HostOs::FailNth(HostOp op, int nth) {
@@ -128,10 +134,10 @@ Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
 bool HostOs::FileSize(Handle& file, std::uint64_t& size) {
     if (Faulted(HostOp::FileSize)) return false;
     std::FILE* f = static_cast<HostFile&>(file).file;
-    long here = std::ftell(f);
-    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return false;
-    long end = std::ftell(f);
-    std::fseek(f, here, SEEK_SET);
+    off_t here = ftello(f);
+    if (here < 0 || fseeko(f, 0, SEEK_END) != 0) return false;
+    off_t end = ftello(f);
+    fseeko(f, here, SEEK_SET);
     if (end < 0) return false;
     size = static_cast<std::uint64_t>(end);
     return true;
@@ -149,6 +155,18 @@ bool HostOs::Write(Handle& file, const void* data, std::size_t size) {
     if (Faulted(HostOp::Write)) return false;
     std::FILE* f = static_cast<HostFile&>(file).file;
     return std::fwrite(data, 1, size, f) == size && std::fflush(f) == 0;
+}
+
+bool HostOs::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
+    if (Faulted(HostOp::Seek)) return false;
+    return fseeko(static_cast<HostFile&>(file).file, offset, fromCurrent ? SEEK_CUR : SEEK_SET) == 0;
+}
+
+bool HostOs::Position(Handle& file, std::uint64_t& position) {
+    off_t here = ftello(static_cast<HostFile&>(file).file);
+    if (here < 0) return false;
+    position = static_cast<std::uint64_t>(here);
+    return true;
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {
@@ -169,7 +187,7 @@ Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
     std::string name = p.filename().string();
     std::error_code ec;
     if (name.find_first_of("*?") == std::string::npos) {
-        if (p == sandbox_ / p.filename() || !fs::exists(p, ec)) return nullptr;  // a bare drive has no entry
+        if (pattern.size() <= 2 || !fs::exists(p, ec)) return nullptr;  // a bare drive has no entry
         search->entries.push_back(Describe(p));
     } else {
         for (const auto& e : fs::directory_iterator(p.parent_path(), ec))

@@ -12,7 +12,9 @@
 
 namespace cabsetup {
 
-enum class HostOp { OpenRead, CreateAlways, FileSize, Read, Write, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue };
+enum class HostOp {
+    OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue
+};
 
 struct RecordedMessage {
     std::string text, caption;
@@ -24,11 +26,14 @@ public:
     // sandbox: the Linux folder that holds one subfolder per drive letter.
     explicit HostOs(std::filesystem::path sandbox, int codePage = 1252);
 
-    // Where a Windows path lives on this machine ("C:\a" -> sandbox/C/a;
-    // relative paths are taken from the current folder).
+    // Where a Windows path lives on this machine ("C:\a" -> sandbox/C/a, or
+    // into the folder a drive is mapped to; relative paths are taken from the
+    // current folder).
     std::filesystem::path HostPath(const std::string& windowsPath) const;
 
     // Test controls.
+    // Drive letter -> any folder of this machine, instead of sandbox/<letter>.
+    void MapDrive(char letter, std::filesystem::path folder);
     void SetCodePage(int codePage) { codePage_ = TableCodePage(codePage); }
     void SetCurrentDirectory(const std::string& windowsPath) { currentDir_ = windowsPath; }
     void SetModulePath(const std::string& windowsPath) { modulePath_ = windowsPath; }
@@ -51,6 +56,8 @@ public:
     bool FileSize(Handle& file, std::uint64_t& size) override;
     bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
     bool Write(Handle& file, const void* data, std::size_t size) override;
+    bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
+    bool Position(Handle& file, std::uint64_t& position) override;
     bool CreateDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;
@@ -72,6 +79,7 @@ private:
     static std::string KeyName(RegRoot root, const std::string& subkey);
 
     std::filesystem::path sandbox_;
+    std::map<char, std::filesystem::path> drives_;
     TableCodePage codePage_;
     std::string currentDir_ = "C:\\work";
     std::string modulePath_ = "C:\\setup\\setup.exe";

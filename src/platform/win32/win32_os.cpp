@@ -107,6 +107,19 @@ bool Win32Os::Write(Handle& file, const void* data, std::size_t size) {
     return true;
 }
 
+bool Win32Os::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
+    LARGE_INTEGER li;
+    li.QuadPart = offset;
+    return SetFilePointerEx(Raw(file), li, nullptr, fromCurrent ? FILE_CURRENT : FILE_BEGIN) != 0;
+}
+
+bool Win32Os::Position(Handle& file, std::uint64_t& position) {
+    LARGE_INTEGER zero = {}, here;
+    if (!SetFilePointerEx(Raw(file), zero, &here, FILE_CURRENT)) return false;
+    position = static_cast<std::uint64_t>(here.QuadPart);
+    return true;
+}
+
 bool Win32Os::CreateDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 
 Os::HandlePtr Win32Os::FindFirst(const std::string& pattern, FindData& out) {

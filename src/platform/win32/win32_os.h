@@ -19,6 +19,8 @@ public:
     bool FileSize(Handle& file, std::uint64_t& size) override;
     bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
     bool Write(Handle& file, const void* data, std::size_t size) override;
+    bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
+    bool Position(Handle& file, std::uint64_t& position) override;
     bool CreateDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;

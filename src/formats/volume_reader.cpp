@@ -1,0 +1,137 @@
+#include "formats/volume_reader.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "formats/little_endian.h"
+
+namespace cabsetup {
+
+namespace {
+// Cabinet data moves through one buffer of this size.
+constexpr std::size_t kCopyPiece = 64 * 1024;
+}  // namespace
+
+bool VolumeReader::ReadExactly(Os::Handle& file, unsigned char* buffer, std::size_t size) {
+    std::size_t got = 0;
+    return os_.Read(file, buffer, size, got) && got == size;
+}
+
+bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersion) {
+    Close();
+    volume_ = os_.OpenRead(path);
+    if (!volume_ || !os_.FileSize(*volume_, length_)) return false;
+    unsigned char bytes[kVolumeHeaderSize];
+    if (!ReadExactly(*volume_, bytes, sizeof bytes)) return false;
+    header_ = ParseVolumeHeader(bytes);
+    position_ = sizeof bytes;
+    if (header_.magic != kVolumeMagic || header_.formatVersion != kVolumeFormatVersion) return false;
+    if (header_.setType == kSetTypeLinked) {
+        unsigned char version[kVolumeVersionSize];
+        // A linked set's stream starts after the version text in any case.
+        if (!ReadExactly(*volume_, version, sizeof version)) return false;
+        position_ += sizeof version;
+        if (volumeVersion) *volumeVersion = le::Text(version, sizeof version);
+    }
+    return true;
+}
+
+void VolumeReader::Close() {
+    volume_.reset();
+    header_ = {};
+    continuation_ = {};
+    position_ = length_ = 0;
+}
+
+bool VolumeReader::IsVolumeFile(const std::string& path) {
+    Os::HandlePtr file = os_.OpenRead(path);
+    unsigned char magic[4];
+    return file && ReadExactly(*file, magic, sizeof magic) && le::U32(magic) == kVolumeMagic;
+}
+
+bool VolumeReader::IsLinkedVolumeFile(const std::string& label, const std::string& path) {
+    Os::HandlePtr file = os_.OpenRead(path);
+    unsigned char bytes[kVolumeHeaderSize];
+    if (!file || !ReadExactly(*file, bytes, sizeof bytes)) return false;
+    VolumeHeader h = ParseVolumeHeader(bytes);
+    return h.magic == kVolumeMagic && h.setType == kSetTypeLinked && h.label == label;
+}
+
+bool VolumeReader::IsContinuationFile(const std::string& path, std::uint32_t k) {
+    Os::HandlePtr file = os_.OpenRead(path);
+    unsigned char bytes[kContinuationHeaderSize];
+    std::uint64_t size = 0;
+    if (!file || !os_.FileSize(*file, size) || !ReadExactly(*file, bytes, sizeof bytes)) return false;
+    ContinuationHeader c = ParseContinuationHeader(bytes);
+    return c.magic == kContinuationMagic && c.spanId == header_.spanId && c.volumeIndex == k &&
+           size - kContinuationHeaderSize == c.dataLength;
+}
+
+bool VolumeReader::ChangeVolume() {
+    if (!volume_ || position_ != length_ || header_.spanId == 0 || !findVolume_) return false;
+    std::uint32_t k = continuation_.volumeIndex + 1;
+    std::string path = findVolume_(k);
+    if (path.empty()) return false;
+    volume_ = os_.OpenRead(path);
+    if (!volume_ || !os_.FileSize(*volume_, length_)) return false;
+    unsigned char bytes[kContinuationHeaderSize];
+    position_ = 0;
+    if (!ReadExactly(*volume_, bytes, sizeof bytes)) return false;
+    position_ = sizeof bytes;
+    ContinuationHeader c = ParseContinuationHeader(bytes);
+    // The file found was tested, but a disk can be swapped after the test:
+    // never read on from a volume that does not continue this set.
+    if (c.magic != kContinuationMagic || c.spanId != header_.spanId || c.volumeIndex != k) return false;
+    continuation_ = c;
+    return true;
+}
+
+bool VolumeReader::ReadStream(unsigned char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        if (!volume_) return false;
+        std::size_t got = 0;
+        if (!os_.Read(*volume_, buffer + done, size - done, got)) return false;
+        done += got;
+        position_ += got;
+        if (done < size && got == 0 && !ChangeVolume()) return false;
+    }
+    return true;
+}
+
+bool VolumeReader::SkipStream(std::uint64_t size) {
+    while (size > 0) {
+        if (!volume_) return false;
+        std::uint64_t rest = length_ > position_ ? length_ - position_ : 0;
+        std::uint64_t step = std::min(size, rest);
+        if (step > 0) {
+            if (!os_.Seek(*volume_, static_cast<std::int64_t>(step), true)) return false;
+            position_ += step;
+            size -= step;
+        }
+        if (size > 0 && !ChangeVolume()) return false;
+    }
+    return true;
+}
+
+bool VolumeReader::ReadCabinetRecord(CabinetRecord& record) {
+    unsigned char bytes[kCabinetRecordSize];
+    if (!ReadStream(bytes, sizeof bytes)) return false;
+    record = ParseCabinetRecord(bytes);
+    return true;
+}
+
+bool VolumeReader::CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write) {
+    if (!write) return SkipStream(record.cabinetSize);
+    Os::HandlePtr cabinet = os_.CreateAlways(cabinetPath);
+    if (!cabinet) return false;
+    auto buffer = std::make_unique<unsigned char[]>(kCopyPiece);
+    for (std::uint32_t done = 0; done < record.cabinetSize;) {
+        std::size_t piece = std::min<std::size_t>(kCopyPiece, record.cabinetSize - done);
+        if (!ReadStream(buffer.get(), piece) || !os_.Write(*cabinet, buffer.get(), piece)) return false;
+        done += static_cast<std::uint32_t>(piece);
+    }
+    return true;
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,63 @@
+// Reads a data set's byte stream: opens its first volume, reads cabinet
+// records and cabinet data, and changes to the next volume whenever the
+// current one runs out, however many volumes a record or cabinet spans.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "formats/volume_format.h"
+#include "platform/os.h"
+
+namespace cabsetup {
+
+class VolumeReader {
+public:
+    // Finds volume k (volumeIndex, 1 for the second) of the current set and
+    // returns its path; empty when it cannot be found.
+    using FindVolume = std::function<std::string(std::uint32_t k)>;
+
+    explicit VolumeReader(Os& os) : os_(os) {}
+
+    void SetFindVolume(FindVolume find) { findVolume_ = std::move(find); }
+
+    // Opens a set's first volume and reads its header; a linked set's volume
+    // version text goes into *volumeVersion when given.
+    bool OpenVolume(const std::string& path, std::string* volumeVersion = nullptr);
+    void Close();
+
+    // Tests of a candidate file; none of them disturbs the open volume.
+    bool IsVolumeFile(const std::string& path);
+    bool IsLinkedVolumeFile(const std::string& label, const std::string& path);
+    bool IsContinuationFile(const std::string& path, std::uint32_t k);
+
+    // The next record of the stream.
+    bool ReadCabinetRecord(CabinetRecord& record);
+    // Copies the record's cabinet data into a new file at cabinetPath (write)
+    // or skips it. A read, seek or write error fails, as does a missing volume.
+    bool CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write);
+
+    const VolumeHeader& CurrentHeader() const { return header_; }
+    const ContinuationHeader& CurrentContinuation() const { return continuation_; }
+    // Where the stream stands: index of the volume being read (0: the first)
+    // and the offset in that file.
+    std::uint32_t VolumeIndex() const { return continuation_.volumeIndex; }
+    std::uint64_t Offset() const { return position_; }
+    std::uint64_t VolumeLength() const { return length_; }
+
+private:
+    bool ReadStream(unsigned char* buffer, std::size_t size);
+    bool SkipStream(std::uint64_t size);
+    bool ChangeVolume();
+    bool ReadExactly(Os::Handle& file, unsigned char* buffer, std::size_t size);
+
+    Os& os_;
+    FindVolume findVolume_;
+    Os::HandlePtr volume_;
+    VolumeHeader header_;
+    ContinuationHeader continuation_;
+    std::uint64_t position_ = 0, length_ = 0;
+};
+
+}  // namespace cabsetup

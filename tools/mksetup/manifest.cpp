@@ -1,0 +1,386 @@
+#include "manifest.h"
+
+#include <toml++/toml.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+
+#include "formats/volume_format.h"
+#include "text_encoding.h"
+
+namespace mksetup {
+
+namespace fs = std::filesystem;
+using cabsetup::ScriptHalf;
+
+namespace {
+
+class Reader {
+public:
+    Reader(const fs::path& path, int codePage, std::vector<std::string>& errors)
+        : file_(path.string()), codePage_(codePage), errors_(errors) {}
+
+    void Error(const toml::node* at, const std::string& message) {
+        int line = at ? static_cast<int>(at->source().begin.line) : 0;
+        errors_.push_back(file_ + ":" + std::to_string(line) + ": " + message);
+    }
+    static int Line(const toml::node* at) { return at ? static_cast<int>(at->source().begin.line) : 0; }
+
+    // Reports every key of `table` that is not in `allowed`.
+    void CheckKeys(const toml::table& table, const std::string& where, std::initializer_list<const char*> allowed) {
+        std::set<std::string> known(allowed.begin(), allowed.end());
+        for (const auto& [key, value] : table)
+            if (!known.count(std::string(key.str())))
+                Error(&value, "unknown key '" + std::string(key.str()) + "' in " + where);
+    }
+
+    // A text field: converted to the package's code page and checked against
+    // the bytes its field holds (one is the terminating zero).
+    bool Text(const toml::table& t, const char* key, std::size_t field, std::string& out, bool required = false) {
+        const toml::node* n = t.get(key);
+        if (!n) {
+            if (required) Error(&t, std::string("missing key '") + key + "'");
+            return !required;
+        }
+        auto s = n->value<std::string>();
+        if (!s) {
+            Error(n, std::string("'") + key + "' must be a text");
+            return false;
+        }
+        return Convert(n, key, *s, field, out);
+    }
+
+    bool Convert(const toml::node* n, const std::string& key, const std::string& utf8, std::size_t field,
+                       std::string& out) {
+        if (!Utf8ToCodePage(utf8, codePage_, out)) {
+            Error(n, "'" + key + "' has characters that code page " + std::to_string(codePage_) + " cannot hold");
+            return false;
+        }
+        if (out.size() >= field) {
+            Error(n, "'" + key + "' is " + std::to_string(out.size()) + " bytes; its field holds at most " +
+                         std::to_string(field - 1));
+            return false;
+        }
+        return true;
+    }
+
+    // A destination must say where it lies: a placeholder or a drive first.
+    bool FullPath(const toml::table& t, const char* key, const std::string& value, bool allowEmpty = false) {
+        if (value.empty() && allowEmpty) return true;
+        bool placeholder = value.size() > 2 && value[0] == '<' && value.find('>') != std::string::npos;
+        bool drive = value.size() >= 3 && std::isalpha(static_cast<unsigned char>(value[0])) && value[1] == ':' &&
+                     value[2] == '\\';
+        if (placeholder || drive) return true;
+        Error(t.get(key) ? t.get(key) : &t, std::string("'") + key + "' must be a full path starting with a placeholder such as <TARGET_DIR> or a drive (C:\\...), not '" + value + "'");
+        return false;
+    }
+
+    template <typename T>
+    bool Integer(const toml::table& t, const char* key, T& out) {
+        const toml::node* n = t.get(key);
+        if (!n) return true;
+        auto v = n->value<std::int64_t>();
+        if (!v) {
+            Error(n, std::string("'") + key + "' must be a whole number");
+            return false;
+        }
+        out = static_cast<T>(*v);
+        return true;
+    }
+
+    bool Boolean(const toml::table& t, const char* key, bool& out) {
+        const toml::node* n = t.get(key);
+        if (!n) return true;
+        auto v = n->value<bool>();
+        if (!v) {
+            Error(n, std::string("'") + key + "' must be true or false");
+            return false;
+        }
+        out = *v;
+        return true;
+    }
+
+    // Each element of an array of tables.
+    void Each(const toml::table& root, const char* key, const std::function<void(const toml::table&)>& f) {
+        const toml::node* n = root.get(key);
+        if (!n) return;
+        const toml::array* a = n->as_array();
+        if (!a) {
+            Error(n, std::string("'") + key + "' must be an array of tables: [[" + key + "]]");
+            return;
+        }
+        for (const toml::node& e : *a) {
+            if (const toml::table* t = e.as_table()) f(*t);
+            else Error(&e, std::string("each '") + key + "' must be a table");
+        }
+    }
+
+    const std::string& FileName() const { return file_; }
+
+private:
+    std::string file_;
+    int codePage_;
+    std::vector<std::string>& errors_;
+};
+
+const std::pair<const char*, std::uint8_t> kReplaceModes[] = {
+    {"always", cabsetup::ReplaceAlways},
+    {"ifSizeDiffers", cabsetup::ReplaceIfSizeDiffers},
+    {"keep", cabsetup::KeepExisting},
+};
+
+void ReadFiles(Reader& r, const toml::table& root, const fs::path& base, std::vector<PackageFile>& files) {
+    r.Each(root, "file", [&](const toml::table& t) {
+        r.CheckKeys(t, "[[file]]", {"source", "target", "replace"});
+        PackageFile f;
+        f.line = Reader::Line(&t);
+        // A path of this machine, kept as it is (UTF-8).
+        auto source = t["source"].value<std::string>();
+        if (!source) {
+            r.Error(&t, "[[file]] needs a 'source' text: the file to package");
+            return;
+        }
+        f.source = base / fs::path(*source);
+        if (!r.Text(t, "target", cabsetup::kPathField, f.target, true) || !r.FullPath(t, "target", f.target)) return;
+        f.replaceMode = cabsetup::ReplaceIfSizeDiffers;
+        if (const toml::node* n = t.get("replace")) {
+            std::string mode = n->value_or(std::string());
+            bool found = false;
+            for (const auto& [name, value] : kReplaceModes)
+                if (mode == name) f.replaceMode = value, found = true;
+            if (!found) {
+                r.Error(n, "bad replace mode '" + mode + "'; use always, ifSizeDiffers or keep");
+                return;
+            }
+        }
+        std::error_code ec;
+        if (!fs::is_regular_file(f.source, ec)) {
+            r.Error(&t, "source file '" + f.source.string() + "' does not exist");
+            return;
+        }
+        files.push_back(std::move(f));
+    });
+}
+
+// Registry, shortcut and program records of one script.
+void ReadActions(Reader& r, const toml::table& root, ScriptHalf& script) {
+    r.Each(root, "registry", [&](const toml::table& t) {
+        r.CheckKeys(t, "[[registry]]", {"key", "name", "type", "value"});
+        cabsetup::RegistryRecord rec;
+        if (!r.Text(t, "key", cabsetup::kPathField, rec.keyPath, true) ||
+            !r.Text(t, "name", cabsetup::kShortField, rec.valueName))
+            return;
+        static const char* const kRoots[] = {"HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_CURRENT_CONFIG",
+                                             "HKEY_CLASSES_ROOT", "HKEY_USERS", "HKEY_PERFORMANCE_DATA",
+                                             "HKEY_DYN_DATA"};
+        std::string rootName = rec.keyPath.substr(0, rec.keyPath.find('\\'));
+        bool known = rec.keyPath.find('\\') != std::string::npos;
+        bool rootKnown = false;
+        for (const char* k : kRoots) rootKnown |= rootName == k;
+        if (!known || !rootKnown) {
+            r.Error(t.get("key"), "'key' must start with a root key name such as HKEY_LOCAL_MACHINE and a backslash");
+            return;
+        }
+        std::string type = t["type"].value_or(std::string("text"));
+        const toml::node* value = t.get("value");
+        if (type == "number") {
+            rec.valueType = 1;
+            auto v = value ? value->value<std::int64_t>() : std::nullopt;
+            if (!v || *v < 0 || *v > 0xFFFFFFFFLL) {
+                r.Error(value ? value : &t, "a number value must be a whole number from 0 to 4294967295");
+                return;
+            }
+            rec.SetNumber(static_cast<std::uint32_t>(*v));
+        } else if (type == "text") {
+            rec.valueType = 2;
+            std::string text;
+            if (!r.Text(t, "value", cabsetup::kPathField, text)) return;
+            rec.SetText(text);
+        } else {
+            r.Error(t.get("type"), "bad registry type '" + type + "'; use text or number");
+            return;
+        }
+        script.registry.push_back(rec);
+    });
+    r.Each(root, "shortcut", [&](const toml::table& t) {
+        r.CheckKeys(t, "[[shortcut]]", {"name", "target", "folder", "icon", "iconIndex"});
+        cabsetup::ShortcutRecord s;
+        if (r.Text(t, "name", cabsetup::kShortField, s.name, true) &&
+            r.Text(t, "target", cabsetup::kPathField, s.targetPath, true) && r.FullPath(t, "target", s.targetPath) &&
+            r.Text(t, "folder", cabsetup::kPathField, s.linkFolder, true) && r.FullPath(t, "folder", s.linkFolder) &&
+            r.Text(t, "icon", cabsetup::kPathField, s.iconPath) && r.FullPath(t, "icon", s.iconPath, true) &&
+            r.Integer(t, "iconIndex", s.iconIndex))
+            script.shortcuts.push_back(s);
+    });
+    r.Each(root, "program", [&](const toml::table& t) {
+        r.CheckKeys(t, "[[program]]", {"path", "arguments", "show", "wait", "action"});
+        cabsetup::ProgramRecord p;
+        p.action = 2;
+        p.showCommand = 1;  // SW_SHOWNORMAL
+        bool wait = false;
+        if (r.Text(t, "path", cabsetup::kPathField, p.programPath, true) && r.FullPath(t, "path", p.programPath) &&
+            r.Text(t, "arguments", cabsetup::kShortField, p.arguments) && r.Integer(t, "show", p.showCommand) &&
+            r.Boolean(t, "wait", wait) && r.Integer(t, "action", p.action)) {
+            p.waitForExit = wait ? 1 : 0;
+            script.programs.push_back(p);
+        }
+    });
+}
+
+void ReadPackage(Reader& r, const toml::table& t, const fs::path& base, Manifest& m) {
+    r.CheckKeys(t, "[package]",
+                {"setupKind", "companyName", "modelName", "modelVersion", "defaultTargetDir", "mainModuleSource",
+                 "mainModuleTarget", "windowTitle", "displayName", "uninstallKey", "versionFromVolume",
+                 "requiredVersion", "finishOptions", "license", "picture", "codePage"});
+    cabsetup::ScriptHeader& h = m.script.header;
+    if (const toml::node* kind = t.get("setupKind")) {
+        std::string name = kind->value_or(std::string());
+        if (name == "full") h.setupKind = cabsetup::kSetupKindFull;
+        else if (name == "update") h.setupKind = cabsetup::kSetupKindUpdate;
+        else if (auto n = kind->value<std::int64_t>()) h.setupKind = static_cast<std::int32_t>(*n);
+        else r.Error(kind, "setupKind must be full, update or a number");
+    } else {
+        h.setupKind = cabsetup::kSetupKindFull;
+    }
+    const std::pair<const char*, std::string cabsetup::ScriptHeader::*> texts[] = {
+        {"companyName", &cabsetup::ScriptHeader::companyName},
+        {"modelName", &cabsetup::ScriptHeader::modelName},
+        {"modelVersion", &cabsetup::ScriptHeader::modelVersion},
+        {"defaultTargetDir", &cabsetup::ScriptHeader::defaultTargetDir},
+        {"mainModuleSource", &cabsetup::ScriptHeader::mainModuleSource},
+        {"mainModuleTarget", &cabsetup::ScriptHeader::mainModuleTarget},
+        {"windowTitle", &cabsetup::ScriptHeader::windowTitle},
+        {"displayName", &cabsetup::ScriptHeader::displayName},
+        {"uninstallKey", &cabsetup::ScriptHeader::uninstallKey},
+        {"versionFromVolume", &cabsetup::ScriptHeader::versionFromVolume},
+        {"requiredVersion", &cabsetup::ScriptHeader::requiredVersion},
+        {"finishOptions", &cabsetup::ScriptHeader::finishOptions},
+    };
+    for (const auto& [key, member] : texts) r.Text(t, key, cabsetup::kPathField, h.*member);
+    if (h.setupKind == cabsetup::kSetupKindFull) r.FullPath(t, "defaultTargetDir", h.defaultTargetDir);
+    r.FullPath(t, "mainModuleSource", h.mainModuleSource, true);
+    r.FullPath(t, "mainModuleTarget", h.mainModuleTarget, true);
+    if (h.uninstallKey.empty()) r.Error(&t, "missing key 'uninstallKey': the package's name under the Uninstall key");
+    for (const auto& [key, member] : {std::pair{"license", &Manifest::license}, std::pair{"picture", &Manifest::picture}}) {
+        if (auto v = t[key].value<std::string>()) {
+            m.*member = base / *v;
+            std::error_code ec;
+            if (!fs::is_regular_file(m.*member, ec))
+                r.Error(t.get(key), std::string(key) + " file '" + (m.*member).string() + "' does not exist");
+        }
+    }
+}
+
+void ReadMedium(Reader& r, const toml::table& t, Medium& medium) {
+    r.CheckKeys(t, "[medium]", {"volumeSize", "layout", "firstFolder", "compression", "level"});
+    if (const toml::node* n = t.get("volumeSize")) {
+        std::string text;
+        if (auto i = n->value<std::int64_t>()) text = std::to_string(*i);
+        else text = n->value_or(std::string());
+        if (!ParseVolumeSize(text, medium.volumeSize))
+            r.Error(n, "volumeSize must be none, a size such as 1.44MB or 650MB, or a number of bytes");
+        else if (medium.volumeSize != 0 && medium.volumeSize < 4096)
+            r.Error(n, "volumeSize must be at least 4096 bytes");
+        else if (medium.volumeSize > 0xFFFFFFFFull)
+            r.Error(n, "volumeSize must be below 4 GiB: a volume's length is a 32-bit field");
+    }
+    if (const toml::node* n = t.get("layout")) {
+        std::string layout = n->value_or(std::string());
+        if (layout == "flat") medium.layout = Layout::Flat;
+        else if (layout == "folders") medium.layout = Layout::Folders;
+        else r.Error(n, "layout must be flat (every volume in one folder) or folders (each further volume in a sibling folder)");
+    }
+    r.Text(t, "firstFolder", 256, medium.firstFolder);
+    if (const toml::node* n = t.get("compression")) {
+        std::string c = n->value_or(std::string());
+        if (c == "mszip") medium.cabinet.compression = cabsetup::CabinetCompression::Mszip;
+        else if (c == "none") medium.cabinet.compression = cabsetup::CabinetCompression::Stored;
+        else r.Error(n, "compression must be mszip or none");
+    }
+    if (r.Integer(t, "level", medium.cabinet.level) && (medium.cabinet.level < 1 || medium.cabinet.level > 9))
+        r.Error(t.get("level"), "level must be from 1 to 9");
+}
+
+std::uint32_t Fnv1a(const std::string& bytes) {
+    std::uint32_t h = 2166136261u;
+    for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+    return h;
+}
+
+}  // namespace
+
+bool ParseVolumeSize(const std::string& text, std::uint64_t& bytes) {
+    if (text == "none" || text.empty()) {
+        bytes = 0;
+        return true;
+    }
+    if (text == "1.44MB") {
+        bytes = 1457664;
+        return true;
+    }
+    std::size_t end = 0;
+    double number = 0;
+    try {
+        number = std::stod(text, &end);
+    } catch (...) {
+        return false;
+    }
+    std::string unit = text.substr(end);
+    double scale = unit.empty() ? 1 : unit == "KB" ? 1024.0 : unit == "MB" ? 1048576.0 : unit == "GB" ? 1073741824.0 : 0;
+    if (scale == 0 || number < 0) return false;
+    bytes = static_cast<std::uint64_t>(std::floor(number * scale));
+    return true;
+}
+
+bool LoadManifest(const fs::path& path, Manifest& m, std::vector<std::string>& errors) {
+    m = {};
+    m.path = path;
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        errors.push_back(path.string() + ": cannot open the manifest");
+        return false;
+    }
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    std::string text = buffer.str();
+    m.spanSeed = Fnv1a(text);
+
+    toml::table root;
+    try {
+        root = toml::parse(text, path.string());
+    } catch (const toml::parse_error& e) {
+        errors.push_back(path.string() + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
+        return false;
+    }
+    if (auto cp = root["package"]["codePage"].value<std::int64_t>()) m.codePage = static_cast<int>(*cp);
+    Reader r(path, m.codePage, errors);
+    fs::path base = path.parent_path();
+    r.CheckKeys(root, "the manifest", {"package", "medium", "file", "registry", "shortcut", "program", "linked"});
+
+    if (const toml::table* package = root["package"].as_table()) ReadPackage(r, *package, base, m);
+    else r.Error(&root, "missing table [package]");
+    if (const toml::table* medium = root["medium"].as_table()) ReadMedium(r, *medium, m.medium);
+    ReadFiles(r, root, base, m.files);
+    ReadActions(r, root, m.script);
+
+    if (const toml::table* linked = root["linked"].as_table()) {
+        m.hasLinked = true;
+        r.CheckKeys(*linked, "[linked]",
+                    {"label", "volumeVersion", "finishOptions", "file", "registry", "shortcut", "program"});
+        r.Text(*linked, "label", cabsetup::kLabelSize, m.linked.label, true);
+        if (m.linked.label.empty()) r.Error(linked, "[linked] needs a non-empty label: the main set names its linked set by it");
+        r.Text(*linked, "volumeVersion", cabsetup::kVolumeVersionSize, m.linked.volumeVersion);
+        r.Text(*linked, "finishOptions", cabsetup::kPathField, m.linked.script.header.finishOptions);
+        m.linked.script.header.setupKind = m.script.header.setupKind;
+        ReadFiles(r, *linked, base, m.linked.files);
+        ReadActions(r, *linked, m.linked.script);
+        if (m.linked.files.size() > 0x7FFFFFFF - cabsetup::kFirstLinkedCabinet) r.Error(linked, "too many files");
+    }
+    if (m.files.size() > 0xFFFFFFFFu) r.Error(&root, "too many files");
+    return errors.empty();
+}
+
+}  // namespace mksetup
