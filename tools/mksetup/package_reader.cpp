@@ -204,10 +204,12 @@ private:
             Problem("the main set names the linked set \"" + label + "\", but no Data-A.dat with that label opens");
             return;
         }
+        // Data.inf lies beside the first volume, wherever the set goes on to.
+        std::string firstFolder = dataFolder_;
         out_ << "volume version: " << version << "\n";
         if (against_ && version != against_->linked.volumeVersion) Problem("the volume version differs from the manifest's");
         WalkSet("linked set", kFirstLinkedCabinet, against_ ? &against_->linked.files : nullptr);
-        if (script.LoadScript(*os_, false, dataFolder_, "")) {
+        if (script.LoadScript(*os_, false, firstFolder, "")) {
             PrintScript("Data.inf", script.Second(), false);
             Compare("Data.inf", script.Second(), against_ ? &against_->linked.script : nullptr);
         } else {
