@@ -11,7 +11,7 @@ namespace cabsetup {
 namespace {
 
 constexpr std::size_t kBlock = 32768;
-constexpr std::size_t kHeaderSize = 36, kFolderSize = 8, kFileFixedSize = 16, kDataHeaderSize = 8;
+constexpr std::size_t kHeaderSize = 36, kFolderSize = 8, kFileFixedSize = 16;
 constexpr std::uint16_t kAttrArchive = 0x20, kAttrNameIsUtf = 0x80;
 
 void Append16(std::vector<unsigned char>& out, std::uint16_t v) {

@@ -87,6 +87,7 @@ TEST_F(MksetupTest, ManifestMistakesNameTheirLine) {
         {"[linked]\nlabel = \"\"\n", "non-empty label", 5},
         {"[package2]\n", "unknown key 'package2'", 5},
         {"x = = 1\n", "", 5},
+        {"# comment é is fine\nlabel = \"é\" é\n", "outside ASCII belong only in quoted texts", 6},
     };
     for (const Case& c : cases) {
         fs::path m = Manifest(std::string(kHeader) + c.body);
@@ -108,6 +109,20 @@ TEST_F(MksetupTest, TextTooLongForItsField) {
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].find("manifest.toml:2: 'modelName' is 256 bytes; its field holds at most 255"), std::string::npos)
         << errors[0];
+}
+
+TEST_F(MksetupTest, TextsAreWrittenInThePackagesCodePage) {
+    fs::path m = Manifest("[package]\ncodePage = 949\nmodelName = \"\xED\x95\x9C\xEA\xB8\x80\"\n"
+                          "defaultTargetDir = '<PROGRAMFILES_DIR>\\\xED\x95\x9C'\nuninstallKey = \"k\"\n");
+    mksetup::Manifest out;
+    std::vector<std::string> errors;
+    ASSERT_TRUE(LoadManifest(m, out, errors)) << errors[0];
+    EXPECT_EQ(out.script.header.modelName, "\xC7\xD1\xB1\xDB");  // 한글 in code page 949
+    m = Manifest("[package]\nmodelName = \"\xED\x95\x9C\"\ndefaultTargetDir = 'C:\\x'\nuninstallKey = \"k\"\n");
+    errors.clear();
+    EXPECT_FALSE(LoadManifest(m, out, errors));  // 1252 has no Hangul
+    ASSERT_FALSE(errors.empty());
+    EXPECT_NE(errors[0].find("code page 1252 cannot hold"), std::string::npos) << errors[0];
 }
 
 TEST_F(MksetupTest, SameManifestSameBytes) {

@@ -304,6 +304,33 @@ void ReadMedium(Reader& r, const toml::table& t, Medium& medium) {
         r.Error(t.get("level"), "level must be from 1 to 9");
 }
 
+// The line of the first character outside ASCII that stands neither in a
+// quoted text nor in a comment; 0 when there is none. Such a manifest is not
+// valid TOML anyway, and this TOML reader's character classes misbehave on it.
+int StrayNonAsciiLine(const std::string& text) {
+    int line = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\n') {
+            ++line;
+        } else if (c == '#') {
+            while (i + 1 < text.size() && text[i + 1] != '\n') ++i;
+        } else if (c == '"' || c == '\'') {
+            bool multi = text.compare(i, 3, std::string(3, c)) == 0;
+            std::size_t end = multi ? text.find(std::string(3, c), i + 3) : i + 1;
+            if (!multi) {
+                while (end < text.size() && text[end] != c && text[end] != '\n') end += (c == '"' && text[end] == '\\') ? 2 : 1;
+            }
+            if (end == std::string::npos || end >= text.size()) return 0;  // unterminated: the parser reports it
+            for (std::size_t j = i; j < end; ++j) line += text[j] == '\n';
+            i = end + (multi ? 2 : 0);
+        } else if (static_cast<unsigned char>(c) >= 0x80) {
+            return line;
+        }
+    }
+    return 0;
+}
+
 std::uint32_t Fnv1a(const std::string& bytes) {
     std::uint32_t h = 2166136261u;
     for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
@@ -348,6 +375,11 @@ bool LoadManifest(const fs::path& path, Manifest& m, std::vector<std::string>& e
     std::string text = buffer.str();
     m.spanSeed = Fnv1a(text);
 
+    if (int line = StrayNonAsciiLine(text)) {
+        errors.push_back(path.string() + ":" + std::to_string(line) +
+                         ": characters outside ASCII belong only in quoted texts and comments");
+        return false;
+    }
     toml::table root;
     try {
         root = toml::parse(text, path.string());
