@@ -9,24 +9,31 @@ trap wine_session_stop EXIT
 drive_c="$WINEPREFIX/drive_c"
 demo="$drive_c/cabsetup-demo"
 rm -rf "$demo"
-mkdir -p "$demo/package" "$demo/empty"
-for dir in package empty; do
-  cp build/win64/src/setup.exe "$demo/$dir/setup.exe"
-  # A batch file reports the program's whole exit code (Linux sees only its low byte).
-  printf '@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/$dir/run.bat"
-done
+mkdir -p "$demo/empty"
+cp build/win64/src/setup.exe "$demo/empty/setup.exe"
+# A batch file reports the program's whole exit code (Linux sees only its low byte).
+printf '@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/empty/run.bat"
+# The example package, built by mksetup, with the tested setup.exe in it.
+build/native/tools/mksetup/mksetup build examples/hello/manifest.toml -o "$demo/package" --clean -q \
+  --setup-exe build/win64/src/setup.exe >"$out/mksetup-build.txt"
+build/native/tools/mksetup/mksetup inspect "$demo/package" >"$out/inspect.txt"
+build/native/tools/mksetup/mksetup verify "$demo/package" --against examples/hello/manifest.toml >"$out/verify.txt" || true
+printf '@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/package/run.bat"
 cp build/win64/tests/startup_probe.exe "$demo/package/"
-build/native/tests/sample_script "$demo/package/setup.inf" full
 
 run() { { "$wine64" cmd /c "$@" 2>/dev/null || true; } | tr -d "\r"; }
 
 {
   echo "== setup.exe: $(stat -c %s build/win32/src/setup.exe) bytes (i686, shipped), $(stat -c %s build/win64/src/setup.exe) bytes (x86_64, tested)"
   echo
-  echo "== A sample package (full installation), start-up as setup.exe runs it with /a:"
+  echo "== mksetup built the example package:"
+  cat "$out/mksetup-build.txt"
+  echo "   verify: $(tail -n 1 "$out/verify.txt") (inspect.txt and verify.txt hold the details)"
+  echo
+  echo "== The example package (full installation), start-up as setup.exe runs it with /a:"
   run 'C:\cabsetup-demo\package\startup_probe.exe' /a
   echo
-  echo "== setup.exe /a /s on the sample package (start-up passes; the wizard is not built yet):"
+  echo "== setup.exe /a /s on the example package (start-up passes; the wizard is not built yet):"
   run 'C:\cabsetup-demo\package\run.bat' /a /s
   echo
   echo "== setup.exe /a /s with no setup.inf:"

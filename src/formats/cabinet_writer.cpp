@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "formats/little_endian.h"
 
@@ -57,21 +59,43 @@ std::uint32_t CabinetChecksum(const unsigned char* bytes, std::size_t size, std:
     return sum ^ rest;
 }
 
+namespace {
+
+// Every block's MSZIP bytes; blocks are independent, so large files spread
+// them over several threads.
+bool CompressAll(const unsigned char* data, std::size_t size, const CabinetOptions& options,
+                 std::vector<std::vector<unsigned char>>& blocks) {
+    blocks.assign((size + kBlock - 1) / kBlock, {});
+    unsigned threads = std::max(1u, std::min<unsigned>(options.threads, static_cast<unsigned>(blocks.size() / 8)));
+    std::vector<char> ok(threads, 0);
+    auto work = [&](unsigned t) {
+        z_stream z{};
+        if (deflateInit2(&z, options.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return;
+        bool good = true;
+        for (std::size_t i = t; i < blocks.size() && good; i += threads)
+            good = CompressBlock(z, data + i * kBlock, std::min(kBlock, size - i * kBlock), blocks[i]);
+        deflateEnd(&z);
+        ok[t] = good;
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < threads; ++t) pool.emplace_back(work, t);
+    work(0);
+    for (auto& th : pool) th.join();
+    for (char good : ok)
+        if (!good) return false;
+    return true;
+}
+
+}  // namespace
+
 bool WriteSingleFileCabinet(const std::string& name, const unsigned char* data, std::size_t size,
                             const CabinetOptions& options, std::vector<unsigned char>& out) {
     if (size > 0xFFFFFFFFu) return false;
     std::size_t blocks = (size + kBlock - 1) / kBlock;
     if (blocks > 0xFFFF) return false;
-
-    z_stream z{};
     bool mszip = options.compression == CabinetCompression::Mszip;
-    if (mszip && deflateInit2(&z, options.level, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-    struct Ender {
-        z_stream* z;
-        ~Ender() {
-            if (z) deflateEnd(z);
-        }
-    } ender{mszip ? &z : nullptr};
+    std::vector<std::vector<unsigned char>> packed;
+    if (mszip && !CompressAll(data, size, options, packed)) return false;
 
     std::size_t start = out.size();
     std::size_t filesOffset = kHeaderSize + kFolderSize;
@@ -107,16 +131,10 @@ bool WriteSingleFileCabinet(const std::string& name, const unsigned char* data, 
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0);
 
-    std::vector<unsigned char> packed;
-    for (std::size_t offset = 0; offset < size; offset += kBlock) {
-        std::size_t n = std::min(kBlock, size - offset);
-        const unsigned char* payload = data + offset;
-        std::size_t payloadSize = n;
-        if (mszip) {
-            if (!CompressBlock(z, data + offset, n, packed)) return false;
-            payload = packed.data();
-            payloadSize = packed.size();
-        }
+    for (std::size_t i = 0; i < blocks; ++i) {
+        std::size_t n = std::min(kBlock, size - i * kBlock);
+        const unsigned char* payload = mszip ? packed[i].data() : data + i * kBlock;
+        std::size_t payloadSize = mszip ? packed[i].size() : n;
         unsigned char sizes[4];
         le::PutU16(sizes, static_cast<std::uint16_t>(payloadSize));
         le::PutU16(sizes + 2, static_cast<std::uint16_t>(n));

@@ -17,6 +17,7 @@ struct CabinetOptions {
     std::uint16_t dosDate = 0x2821;  // 2000-01-01: the same input gives the same bytes
     std::uint16_t dosTime = 0;
     std::uint16_t setId = 0;
+    unsigned threads = 1;  // blocks of a large file are compressed on this many threads
 };
 
 // The checksum of a CFDATA block over `bytes`, seeded with `seed`.

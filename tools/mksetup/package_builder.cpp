@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "formats/volume_format.h"
@@ -59,38 +61,70 @@ Packed PackFile(const PackageFile& f, std::uint32_t number, const CabinetOptions
     return p;
 }
 
-// Writes one set; files are packed on every core, written in their order.
+// Writes one set. Files are packed on every core, taken from one queue so
+// that a large file does not hold back the rest, and written in their order.
 bool WriteSet(const std::vector<PackageFile>& files, std::uint32_t firstNumber, VolumeSetWriter& writer,
               const Medium& medium, const BuildOptions& options, std::size_t& done, std::size_t total,
               std::uint64_t& bytesDone, std::uint64_t bytesTotal, std::string& error) {
-    const std::size_t threads = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t batch = threads * 4;
-    std::vector<Packed> packed;
-    for (std::size_t start = 0; start < files.size(); start += batch) {
-        std::size_t n = std::min(batch, files.size() - start);
-        packed.assign(n, {});
-        std::vector<std::thread> pool;
-        for (std::size_t t = 0; t < std::min(threads, n); ++t)
-            pool.emplace_back([&, t] {
-                for (std::size_t i = t; i < n; i += threads)
-                    packed[i] = PackFile(files[start + i], firstNumber + static_cast<std::uint32_t>(start + i),
-                                         medium.cabinet);
-            });
-        for (auto& th : pool) th.join();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (!packed[i].error.empty()) {
-                error = packed[i].error;
-                return false;
+    const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+    CabinetOptions cabinet = medium.cabinet;
+    cabinet.threads = threads;
+    const std::size_t window = threads * 8;
+    std::vector<Packed> packed(files.size());
+    std::vector<char> ready(files.size(), 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0, written = 0;
+    bool stop = false;
+
+    auto work = [&] {
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(mutex);
+                // Stay a bounded distance ahead of the writer: memory stays small.
+                changed.wait(lock, [&] { return stop || next >= files.size() || next < written + window; });
+                if (stop || next >= files.size()) return;
+                i = next++;
             }
-            if (!writer.Append(packed[i].bytes.data(), packed[i].bytes.size())) {
-                error = writer.Error();
-                return false;
-            }
-            bytesDone += packed[i].payload;
+            Packed p = PackFile(files[i], firstNumber + static_cast<std::uint32_t>(i), cabinet);
+            std::lock_guard lock(mutex);
+            packed[i] = std::move(p);
+            ready[i] = 1;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> pool;
+    for (unsigned t = 0; t < threads; ++t) pool.emplace_back(work);
+
+    bool ok = true;
+    for (std::size_t i = 0; i < files.size() && ok; ++i) {
+        Packed p;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready[i] != 0; });
+            p = std::move(packed[i]);
+            written = i + 1;
+            changed.notify_all();
+        }
+        if (!p.error.empty()) {
+            error = p.error;
+            ok = false;
+        } else if (!writer.Append(p.bytes.data(), p.bytes.size())) {
+            error = writer.Error();
+            ok = false;
+        } else {
+            bytesDone += p.payload;
             if (options.progress) options.progress(++done, total, bytesDone, bytesTotal);
         }
     }
-    return true;
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+        changed.notify_all();
+    }
+    for (auto& th : pool) th.join();
+    return ok;
 }
 
 std::uint32_t SpanId(std::uint32_t seed, std::uint32_t setType) {
