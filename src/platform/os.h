@@ -26,6 +26,16 @@ struct FindData {
 
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, CurrentConfig, DynData };
 
+constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02;
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// The window messages the engine exchanges with the wizard.
+using WindowHandle = std::uintptr_t;
+constexpr unsigned kWmInstallNotify = 0x5BA;  // WM_USER + 442
+
 struct OsVersion {
     bool ok = false;  // GetVersionExA succeeded
     std::uint32_t platformId = 0, major = 0, minor = 0;
@@ -59,8 +69,19 @@ public:
     virtual bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) = 0;
     virtual bool Position(Handle& file, std::uint64_t& position) = 0;
 
+    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // fails when `to` exists
+    virtual bool GetAttributes(const std::string& path, std::uint32_t& attributes) = 0;
+    virtual bool SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+    // Whether the file could be deleted now: it opens with delete access and
+    // no sharing (no other program holds it).
+    virtual bool CanDeleteNow(const std::string& path) = 0;
+    // Unpacks every file of a cabinet to `target` (SetupIterateCabinetA).
+    virtual bool ExtractCabinet(const std::string& cabinet, const std::string& target) = 0;
+
     // Folders and folder search.
     virtual bool CreateDirectory(const std::string& path) = 0;  // result as CreateDirectoryA's
+    virtual bool RemoveDirectory(const std::string& path) = 0;
     virtual HandlePtr FindFirst(const std::string& pattern, FindData& out) = 0;  // null: no match
     virtual bool FindNext(Handle& search, FindData& out) = 0;
 
@@ -76,6 +97,13 @@ public:
     virtual std::string ModulePath() = 0;        // the running program's full path
     virtual std::string LoadString(unsigned id) = 0;  // "" when the id is missing
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
+    virtual LocalTime Now() = 0;
+    virtual void Yield() = 0;  // gives the processor away; no fixed pause
+
+    // WM_INSTALL_NOTIFY to the wizard: posted (returns at once) or sent
+    // (returns when the wizard's thread has handled it).
+    virtual bool PostNotify(WindowHandle window, unsigned code) = 0;
+    virtual void SendNotify(WindowHandle window, unsigned code) = 0;
 };
 
 }  // namespace cabsetup

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <thread>
+
+#include <mspack.h>
 
 namespace cabsetup {
 
@@ -107,11 +110,13 @@ void HostOs::MapDrive(char letter, fs::path folder) {
 }
 
 void HostOs::FailNth(HostOp op, int nth) {
+    std::lock_guard lock(faultMutex_);
     calls_[op] = 0;
     failAt_[op] = nth;
 }
 
 bool HostOs::Faulted(HostOp op) {
+    std::lock_guard lock(faultMutex_);
     auto it = failAt_.find(op);
     return it != failAt_.end() && ++calls_[op] == it->second;
 }
@@ -167,6 +172,88 @@ bool HostOs::Position(Handle& file, std::uint64_t& position) {
     if (here < 0) return false;
     position = static_cast<std::uint64_t>(here);
     return true;
+}
+
+void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
+    if (inUse) inUse_.insert(PathKey(windowsPath));
+    else inUse_.erase(PathKey(windowsPath));
+}
+
+bool HostOs::DeleteFile(const std::string& path) {
+    if (Faulted(HostOp::DeleteFile)) return false;
+    std::string key = PathKey(path);
+    std::error_code ec;
+    if (inUse_.count(key) || (attributes_[key] & kAttrReadOnly) || fs::is_directory(key, ec)) return false;
+    attributes_.erase(key);
+    return fs::remove(key, ec);
+}
+
+bool HostOs::MoveFile(const std::string& from, const std::string& to) {
+    if (Faulted(HostOp::MoveFile)) return false;
+    std::string a = PathKey(from), b = PathKey(to);
+    std::error_code ec;
+    if (inUse_.count(a) || !fs::exists(a, ec) || fs::exists(b, ec)) return false;
+    fs::rename(a, b, ec);
+    if (ec) return false;
+    if (attributes_.count(a)) attributes_[b] = attributes_[a], attributes_.erase(a);
+    return true;
+}
+
+bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
+    std::string key = PathKey(path);
+    std::error_code ec;
+    if (!fs::exists(key, ec)) return false;
+    auto it = attributes_.find(key);
+    attributes = (fs::is_directory(key, ec) ? kAttrDirectory : 0x80) | (it != attributes_.end() ? it->second : 0);
+    return true;
+}
+
+bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
+    std::string key = PathKey(path);
+    std::error_code ec;
+    if (!fs::exists(key, ec)) return false;
+    attributes_[key] = attributes & (kAttrReadOnly | kAttrHidden);
+    return true;
+}
+
+bool HostOs::CanDeleteNow(const std::string& path) {
+    std::string key = PathKey(path);
+    std::error_code ec;
+    return fs::is_regular_file(key, ec) && !inUse_.count(key) && !(attributes_[key] & kAttrReadOnly);
+}
+
+bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& target) {
+    if (Faulted(HostOp::ExtractCabinet)) return false;
+    // As the system's interface does, a failed unpack may leave a partial file.
+    mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
+    if (!cabd) return false;
+    std::string from = PathKey(cabinet), to = PathKey(target);
+    bool ok = false;
+    if (mscabd_cabinet* cab = cabd->open(cabd, from.data())) {
+        ok = true;
+        for (mscabd_file* f = cab->files; f && ok; f = f->next) ok = cabd->extract(cabd, f, to.data()) == MSPACK_ERR_OK;
+        cabd->close(cabd, cab);
+    }
+    mspack_destroy_cab_decompressor(cabd);
+    return ok;
+}
+
+void HostOs::Yield() { std::this_thread::yield(); }
+
+bool HostOs::PostNotify(WindowHandle window, unsigned code) {
+    if (Faulted(HostOp::PostNotify)) return false;
+    if (sink_) sink_(window, code, false);
+    return true;
+}
+
+void HostOs::SendNotify(WindowHandle window, unsigned code) {
+    if (sink_) sink_(window, code, true);
+}
+
+bool HostOs::RemoveDirectory(const std::string& path) {
+    std::error_code ec;
+    std::string key = PathKey(path);
+    return fs::is_directory(key, ec) && fs::is_empty(key, ec) && fs::remove(key, ec);
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,8 @@
 namespace cabsetup {
 
 enum class HostOp {
-    OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue
+    OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue,
+    DeleteFile, MoveFile, ExtractCabinet, PostNotify
 };
 
 struct RecordedMessage {
@@ -48,6 +52,12 @@ public:
     void DenyFullAccess(RegRoot root, const std::string& subkey);
     // The nth call (1-based, counted from now) of op fails.
     void FailNth(HostOp op, int nth);
+    // Another program holds the file open: it can be neither deleted nor moved.
+    void SetInUse(const std::string& windowsPath, bool inUse);
+    void SetTime(const LocalTime& t) { now_ = t; }
+    // The wizard's side of WM_INSTALL_NOTIFY: called on the posting or
+    // sending thread with the code.
+    void SetNotifySink(std::function<void(WindowHandle, unsigned, bool sent)> sink) { sink_ = std::move(sink); }
     const std::vector<RecordedMessage>& Messages() const { return messages_; }
 
     const CodePage& Mbcs() const override { return codePage_; }
@@ -58,7 +68,14 @@ public:
     bool Write(Handle& file, const void* data, std::size_t size) override;
     bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
     bool Position(Handle& file, std::uint64_t& position) override;
+    bool DeleteFile(const std::string& path) override;
+    bool MoveFile(const std::string& from, const std::string& to) override;
+    bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
+    bool SetAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool CanDeleteNow(const std::string& path) override;
+    bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
     bool CreateDirectory(const std::string& path) override;
+    bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
@@ -69,6 +86,10 @@ public:
     std::string ModulePath() override { return modulePath_; }
     std::string LoadString(unsigned id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    LocalTime Now() override { return now_; }
+    void Yield() override;
+    bool PostNotify(WindowHandle window, unsigned code) override;
+    void SendNotify(WindowHandle window, unsigned code) override;
 
 private:
     struct Key {
@@ -76,6 +97,7 @@ private:
         bool fullAccessDenied = false;
     };
     bool Faulted(HostOp op);
+    std::string PathKey(const std::string& windowsPath) const { return HostPath(windowsPath).string(); }
     static std::string KeyName(RegRoot root, const std::string& subkey);
 
     std::filesystem::path sandbox_;
@@ -89,6 +111,11 @@ private:
     bool korean_ = false;
     std::map<std::string, Key> registry_;
     std::map<HostOp, int> calls_, failAt_;
+    std::mutex faultMutex_;  // the engine's worker and a test's thread both call in
+    std::set<std::string> inUse_;
+    std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path
+    LocalTime now_{2026, 12, 7, 9, 30, 5};
+    std::function<void(WindowHandle, unsigned, bool)> sink_;
     std::vector<RecordedMessage> messages_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/win32/win32_os.h"
 
 #include "platform/win32/windows_clean.h"
+#include <setupapi.h>
 
 #include <vector>
 
@@ -121,6 +122,56 @@ bool Win32Os::Position(Handle& file, std::uint64_t& position) {
 }
 
 bool Win32Os::CreateDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool Win32Os::RemoveDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool Win32Os::DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool Win32Os::MoveFile(const std::string& from, const std::string& to) { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+
+bool Win32Os::GetAttributes(const std::string& path, std::uint32_t& attributes) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES) return false;
+    attributes = a;
+    return true;
+}
+
+bool Win32Os::SetAttributes(const std::string& path, std::uint32_t attributes) {
+    return SetFileAttributesA(path.c_str(), attributes) != 0;
+}
+
+bool Win32Os::CanDeleteNow(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY)) return false;
+    HANDLE h = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+namespace {
+
+struct ExtractContext {
+    const std::string* target;
+    bool tooLong;
+};
+
+// Every file of the cabinet goes to the one destination of its record.
+UINT CALLBACK ExtractCallback(PVOID context, UINT notification, UINT_PTR param1, UINT_PTR) {
+    if (notification != SPFILENOTIFY_FILEINCABINET) return NO_ERROR;
+    auto* c = static_cast<ExtractContext*>(context);
+    auto* info = reinterpret_cast<FILE_IN_CABINET_INFO_A*>(param1);
+    if (c->target->size() >= MAX_PATH) {
+        c->tooLong = true;
+        return FILEOP_SKIP;
+    }
+    lstrcpynA(info->FullTargetName, c->target->c_str(), MAX_PATH);
+    return FILEOP_DOIT;
+}
+
+}  // namespace
+
+bool Win32Os::ExtractCabinet(const std::string& cabinet, const std::string& target) {
+    ExtractContext context{&target, false};
+    return SetupIterateCabinetA(cabinet.c_str(), 0, ExtractCallback, &context) && !context.tooLong;
+}
 
 Os::HandlePtr Win32Os::FindFirst(const std::string& pattern, FindData& out) {
     WIN32_FIND_DATAA data;
@@ -185,6 +236,22 @@ std::string Win32Os::LoadString(unsigned id) {
 
 int Win32Os::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+}
+
+LocalTime Win32Os::Now() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
+}
+
+void Win32Os::Yield() { Sleep(0); }
+
+bool Win32Os::PostNotify(WindowHandle window, unsigned code) {
+    return PostMessageA(reinterpret_cast<HWND>(window), kWmInstallNotify, code, 0) != 0;
+}
+
+void Win32Os::SendNotify(WindowHandle window, unsigned code) {
+    SendMessageA(reinterpret_cast<HWND>(window), kWmInstallNotify, code, 0);
 }
 
 void RestrictDllSearchPath() {

@@ -21,7 +21,14 @@ public:
     bool Write(Handle& file, const void* data, std::size_t size) override;
     bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
     bool Position(Handle& file, std::uint64_t& position) override;
+    bool DeleteFile(const std::string& path) override;
+    bool MoveFile(const std::string& from, const std::string& to) override;
+    bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
+    bool SetAttributes(const std::string& path, std::uint32_t attributes) override;
+    bool CanDeleteNow(const std::string& path) override;
+    bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
     bool CreateDirectory(const std::string& path) override;
+    bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
@@ -32,6 +39,10 @@ public:
     std::string ModulePath() override;
     std::string LoadString(unsigned id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
+    LocalTime Now() override;
+    void Yield() override;
+    bool PostNotify(WindowHandle window, unsigned code) override;
+    void SendNotify(WindowHandle window, unsigned code) override;
 
 private:
     SystemCodePage codePage_;

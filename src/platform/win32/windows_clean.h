@@ -9,3 +9,7 @@
 #undef LoadString
 #undef RegOpenKey
 #undef RegQueryValue
+#undef DeleteFile
+#undef MoveFile
+#undef RemoveDirectory
+#undef Yield

@@ -1,0 +1,148 @@
+// The cabinets of one data set: replace decisions, copying each cabinet out
+// of the volumes, unpacking it into its destination and logging it.
+#include <cstdio>
+
+#include "app/folders.h"
+#include "app/paths.h"
+#include "app/switches.h"
+#include "engine/install_worker.h"
+
+namespace cabsetup {
+
+namespace {
+
+constexpr std::size_t kMaxPath = 260;
+
+// The old file while its replacement is unpacked: beside it, hidden, so
+// that a failed replacement can put it back.
+class SetAside {
+public:
+    SetAside(Os& os, std::string destination) : os_(os), destination_(std::move(destination)) {}
+
+    static std::string NameFor(const std::string& destination) { return destination + ".cabsetup-old"; }
+
+    // A copy left behind by a run that crashed: put back when its file is
+    // gone, otherwise removed.
+    void RecoverLeftover() {
+        std::string aside = NameFor(destination_);
+        std::uint32_t attributes = 0;
+        if (!os_.GetAttributes(aside, attributes) || (attributes & kAttrDirectory)) return;
+        os_.SetAttributes(aside, attributes & ~(kAttrHidden | kAttrReadOnly));
+        if (!FindFileMatch(os_, destination_) && os_.MoveFile(aside, destination_)) return;
+        os_.DeleteFile(aside);
+    }
+
+    bool Move() {
+        std::string aside = NameFor(destination_);
+        os_.GetAttributes(destination_, attributes_);
+        if (!os_.MoveFile(destination_, aside)) return false;
+        os_.SetAttributes(aside, attributes_ | kAttrHidden);
+        moved_ = true;
+        return true;
+    }
+
+    // The replacement failed: whatever it left at the destination goes, the old file comes back.
+    void Restore() {
+        if (!moved_) return;
+        os_.DeleteFile(destination_);
+        std::string aside = NameFor(destination_);
+        if (os_.MoveFile(aside, destination_)) os_.SetAttributes(destination_, attributes_ & ~kAttrDirectory);
+        moved_ = false;
+    }
+
+    void Discard() {
+        if (!moved_) return;
+        std::string aside = NameFor(destination_);
+        os_.SetAttributes(aside, 0);
+        os_.DeleteFile(aside);
+        moved_ = false;
+    }
+
+    ~SetAside() { Restore(); }
+
+private:
+    Os& os_;
+    std::string destination_;
+    std::uint32_t attributes_ = 0;
+    bool moved_ = false;
+};
+
+}  // namespace
+
+bool InstallEngine::ExtractAllCabinets() {
+    const VolumeHeader& h = reader_.CurrentHeader();
+    bool mainSet = h.setType == kSetTypeMain || h.setType == kSetTypeMainUpdate;
+    for (std::uint32_t i = 0; i < h.cabinetCount; ++i) {
+        bool errorFlag = false;
+        if (!ExtractCabinet(mainSet ? i : kFirstLinkedCabinet + i, errorFlag)) {
+            if (!errorFlag) SetStatusText(kIdsCantFindData);
+            return false;
+        }
+        if (!Check()) return false;
+    }
+    return true;
+}
+
+bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
+    ++cabinetsDone_;
+    CabinetRecord record;
+    if (!reader_.ReadCabinetRecord(record) || record.cabinetNumber != expected) return false;
+
+    std::string destination = record.targetPath;
+    ExpandPlaceholders(os_.Mbcs(), state_, destination, kExpandAllUsers);
+    SetStatusText(kIdsInstalling, destination);
+    ReportProgress(ProgressKind::PerCabinet);
+    // A path the system cannot take is refused here, not cut into another one.
+    if (destination.size() >= kMaxPath) return false;
+
+    const bool noChanges = state_.Has(kSwitchNoChanges);
+    std::string cabinet = state_.workDir + "\\" + std::to_string(expected) + ".cab";
+    os_.DeleteFile(cabinet);
+
+    SetAside old(os_, destination);
+    if (!noChanges) old.RecoverLeftover();
+    bool write = true;
+    FindData existing;
+    if (FindFileMatch(os_, destination, &existing)) {
+        if (record.replaceMode == KeepExisting ||
+            (record.replaceMode == ReplaceIfSizeDiffers && existing.sizeLow == record.fileSize))
+            write = false;
+        // Tested before anything moves, so a file in use fails exactly here.
+        if (write && !noChanges && (!os_.CanDeleteNow(destination) || !old.Move())) {
+            errorFlag = true;
+            SetStatusText(kIdsFileInUse, destination);
+            return false;
+        }
+    }
+    if (!reader_.CopyCabinetData(record, cabinet, write)) return false;
+    if (log_) log_->AddFile(destination);
+    if (!write) return true;
+    if (!Check()) return false;
+    if (!noChanges && !CreateFolderPath(os_, ParentFolder(os_.Mbcs(), destination))) return false;
+    extractTarget_ = destination;
+
+    if (record.fileSize == 0) {
+        if (!os_.CreateAlways(destination)) return false;
+        os_.DeleteFile(cabinet);
+        old.Discard();
+        return true;
+    }
+    if (noChanges) {
+        os_.DeleteFile(cabinet);
+        return true;
+    }
+    bool unpacked = os_.ExtractCabinet(cabinet, destination);
+    os_.DeleteFile(cabinet);
+    // The cabinet interface checks block checksums but not the file's size,
+    // and leaves a partial file when it fails: both are ours to catch.
+    FindData result;
+    if (!unpacked || !FindFileMatch(os_, destination, &result) || result.sizeLow != record.fileSize ||
+        result.sizeHigh != 0) {
+        os_.DeleteFile(destination);
+        return false;  // the old file comes back as `old` goes
+    }
+    old.Discard();
+    return true;
+}
+
+}  // namespace cabsetup

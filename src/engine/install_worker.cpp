@@ -1,0 +1,201 @@
+#include "engine/install_worker.h"
+
+#include <chrono>
+
+#include "app/folders.h"
+#include "app/message_text.h"
+#include "app/paths.h"
+#include "app/switches.h"
+#include "engine/workspace.h"
+
+namespace cabsetup {
+
+InstallEngine::InstallEngine(Os& os, SetupState& state) : os_(os), state_(state), reader_(os), locator_(os, reader_) {
+    reader_.SetFindVolume([this](std::uint32_t k) { return FindNextVolume(k); });
+    locator_.SetAsk([this](const std::string& lookedFor, const std::string& name, std::string& answer) {
+        return AskForVolume(lookedFor, name, answer);
+    });
+}
+
+InstallEngine::~InstallEngine() {
+    if (thread_.joinable()) {
+        StopInstallWorker();
+    }
+}
+
+int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
+    if (thread_.joinable()) return 0;  // the worker runs once
+    stopRequested_ = false;
+    workerRunning_ = false;
+    status_ = status;
+    log_ = log;
+    try {
+        thread_ = std::thread([this] { InstallWorkerMain(); });
+    } catch (...) {
+        return 0;
+    }
+    return 1;
+}
+
+int InstallEngine::PauseInstallWorker(int suspend) {
+    if (!thread_.joinable()) return 0;
+    {
+        std::lock_guard lock(gateMutex_);
+        paused_ = suspend != 0;
+    }
+    gate_.notify_all();
+    return 1;
+}
+
+int InstallEngine::StopInstallWorker() {
+    stopRequested_ = true;
+    {
+        // A stop also opens the gate: the worker must reach a check to see it.
+        std::lock_guard lock(gateMutex_);
+        paused_ = false;
+    }
+    gate_.notify_all();
+    Join();
+    return 1;
+}
+
+void InstallEngine::Join() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void InstallEngine::WaitWhilePaused() {
+    std::unique_lock lock(gateMutex_);
+    gate_.wait(lock, [this] { return !paused_; });
+}
+
+bool InstallEngine::Check() {
+    WaitWhilePaused();
+    os_.Yield();
+    return !stopRequested_;
+}
+
+void InstallEngine::SetStatusText(unsigned id, const std::string& msg1, const std::string& msg2) {
+    if (status_) status_->SetText(StatusText(os_, id, msg1, msg2));
+}
+
+void InstallEngine::ReportProgress(ProgressKind kind) {
+    if (!status_) return;
+    std::int32_t position = ProgressPosition(kind, cabinetsDone_, reader_.CurrentHeader(), status_->Position());
+    // Never backwards, whatever a set's counts say.
+    if (kind != ProgressKind::Start && position < status_->Position()) position = status_->Position();
+    status_->SetPosition(position);
+    WaitWhilePaused();
+    // One progress message in the queue at a time: the wizard shows the latest
+    // position when it handles it, and a flood of small files cannot fill the
+    // queue and crowd out the final message.
+    if (status_->progressPending.exchange(true)) return;
+    if (!os_.PostNotify(status_->hwnd, NOTIFY_PROGRESS)) status_->progressPending = false;
+}
+
+void InstallEngine::PostFinal(unsigned code) {
+    WaitWhilePaused();
+    if (stopRequested_ || !status_) return;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!os_.PostNotify(status_->hwnd, code)) {
+        if (stopRequested_ || std::chrono::steady_clock::now() > until) return;  // the window is gone
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+bool InstallEngine::Fail() {
+    if (!stopRequested_) PostFinal(NOTIFY_FAILED);
+    return false;
+}
+
+bool InstallEngine::AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer) {
+    // A stopping worker asks nobody: the wizard may be waiting for it to end.
+    WaitWhilePaused();
+    if (stopRequested_ || !status_) return false;
+    // The question carries both in 256-byte fields; a longer path is refused, never cut.
+    if (lookedFor.size() >= kStatusFieldSize || name.size() >= kStatusFieldSize) return false;
+    status_->SetText(lookedFor);
+    status_->SetDetail(name);
+    os_.SendNotify(status_->hwnd, NOTIFY_ASK_MEDIA);
+    if (stopRequested_ || status_->Text() != "TRUE") return false;
+    answer = status_->Detail();
+    return true;
+}
+
+std::string InstallEngine::FindNextVolume(std::uint32_t k) {
+    std::string path;
+    return locator_.FindVolume(k, path) ? path : std::string();
+}
+
+void InstallEngine::SetFolderStatus(const std::string& folder) {
+    if (status_) status_->SetText(CutToStatusField(os_.Mbcs(), FormatEachS(os_.Mbcs(), os_.LoadString(kIdsFolderCantBeCreated), folder)));
+}
+
+bool InstallEngine::RunSteps() {
+    const std::string& target = state_.folders.targetDir;
+    // The workspace and the target folder: failing either ends the run with
+    // a message instead of leaving the wizard waiting.
+    state_.workDir = CreateWorkspace(os_, state_.folders.workBaseDir);
+    if (state_.workDir.empty()) {
+        SetFolderStatus(state_.folders.workBaseDir + "\\_setup_");
+        return Fail();
+    }
+    if (!state_.Has(kSwitchNoChanges) && !CreateFolderPath(os_, target)) {
+        SetFolderStatus(target);
+        return Fail();
+    }
+    // The log starts with the target folder itself.
+    if (log_) {
+        log_->SetFolder(target);
+        log_->AddFile(target + "\\");
+    }
+
+    // The main set.
+    locator_.SetDataFolder(state_.sourceDir);
+    ReportProgress(ProgressKind::Start);
+    std::string path, version;
+    if (!locator_.FindFirstVolume(path)) {
+        SetStatusText(kIdsCantFindData);
+        return Fail();
+    }
+    if (!Check()) return false;
+    if (!reader_.OpenVolume(path, &version)) return Fail();
+    if (reader_.CurrentHeader().setType == kSetTypeLinked) state_.script.SetVolumeVersion(version);
+    if (!Check()) return false;
+    cabinetsDone_ = 0;
+    if (!ExtractAllCabinets()) return Fail();
+    if (!Check()) return false;
+
+    // Data.inf and the linked set.
+    std::string label = reader_.CurrentHeader().label;
+    if (!locator_.FindLinkedVolume(label, path)) {
+        SetStatusText(kIdsCantFindData);
+        return Fail();
+    }
+    if (!Check()) return false;
+    state_.script.LoadScript(os_, false, ParentFolder(os_.Mbcs(), path), state_.sourceDir);
+    if (!path.empty()) {
+        if (!reader_.OpenVolume(path, &version)) return Fail();
+        state_.script.SetVolumeVersion(version);
+        if (!Check()) return false;
+        cabinetsDone_ = 0;
+        if (!ExtractAllCabinets()) return Fail();
+    }
+
+    SetStatusText(kIdsAboutToComplete);
+    ReportProgress(ProgressKind::Finish);
+    PostFinal(NOTIFY_DONE);
+    return true;
+}
+
+void InstallEngine::InstallWorkerMain() {
+    workerRunning_ = true;
+    locator_.SetNeverAsk(state_.Has(kSwitchStatusFile));
+    RunSteps();
+    // Clean-up, on every path.
+    stopRequested_ = true;
+    workerRunning_ = false;
+    reader_.Close();
+    RemoveWorkspace(os_, state_.workDir);
+}
+
+}  // namespace cabsetup

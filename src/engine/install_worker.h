@@ -1,0 +1,80 @@
+// The install worker: a second thread that unpacks every file of the package
+// and talks to the wizard only through WM_INSTALL_NOTIFY and InstallStatus.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "actions/install_log.h"
+#include "app/setup_state.h"
+#include "engine/engine_messages.h"
+#include "engine/install_status.h"
+#include "engine/volume_locator.h"
+#include "formats/volume_reader.h"
+#include "platform/os.h"
+
+namespace cabsetup {
+
+class InstallEngine {
+public:
+    InstallEngine(Os& os, SetupState& state);
+    ~InstallEngine();
+    InstallEngine(const InstallEngine&) = delete;
+    InstallEngine& operator=(const InstallEngine&) = delete;
+
+    // 1 when the worker thread was started.
+    int StartInstallWorker(InstallStatus* status, CInstallLog* log);
+    // Holds the worker still (at its next check, post or question) or lets it
+    // go on. 0 when there is no worker.
+    int PauseInstallWorker(int suspend);
+    // Asks the worker to stop and waits until it has ended. Always 1.
+    int StopInstallWorker();
+    bool StopRequested() const { return stopRequested_.load(); }
+    bool WorkerRunning() const { return workerRunning_.load(); }
+    // Waits until the worker has ended by itself.
+    void Join();
+
+    // The steps of the worker, public for the tests that drive one part.
+    void InstallWorkerMain();
+    bool ExtractAllCabinets();
+    bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
+    bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);
+
+    const std::string& WorkDir() const { return state_.workDir; }
+    VolumeReader& Reader() { return reader_; }
+    CVolumeLocator& Locator() { return locator_; }
+
+private:
+    // A check: the pause gate, then whether to stop.
+    bool Check();
+    void WaitWhilePaused();
+    void SetStatusText(unsigned id, const std::string& msg1 = std::string(), const std::string& msg2 = std::string());
+    void ReportProgress(ProgressKind kind);
+    // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the queue takes them.
+    void PostFinal(unsigned code);
+    bool Fail();
+    bool RunSteps();
+    // String 6033 with the folder that cannot be created.
+    void SetFolderStatus(const std::string& folder);
+    std::string FindNextVolume(std::uint32_t k);
+
+    Os& os_;
+    SetupState& state_;
+    InstallStatus* status_ = nullptr;
+    CInstallLog* log_ = nullptr;
+    VolumeReader reader_;
+    CVolumeLocator locator_;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false}, workerRunning_{false};
+    std::mutex gateMutex_;
+    std::condition_variable gate_;
+    bool paused_ = false;
+    std::uint32_t cabinetsDone_ = 0;
+    std::string extractTarget_;
+};
+
+}  // namespace cabsetup
