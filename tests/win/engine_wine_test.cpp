@@ -1,0 +1,221 @@
+// Whole packages made by the builder, installed by the real worker thread
+// with the system's cabinet interface, reporting to a hidden window.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "engine/install_worker.h"
+#include "manifest.h"
+#include "package_builder.h"
+#include "platform/win32/win32_os.h"
+#include "wine_support.h"
+
+namespace cabsetup {
+namespace {
+
+// The wizard's part: a hidden window that receives WM_INSTALL_NOTIFY.
+class HiddenWizard {
+public:
+    std::vector<std::int32_t> positions;
+    std::vector<unsigned> finals;
+    std::string failedText;
+    std::function<void(unsigned code)> onNotify;
+    InstallStatus* status = nullptr;
+
+    HiddenWizard() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "CabsetupTestWizard";
+        RegisterClassA(&wc);
+        window_ = CreateWindowA("CabsetupTestWizard", "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    }
+    ~HiddenWizard() { DestroyWindow(window_); }
+    WindowHandle Handle() const { return reinterpret_cast<WindowHandle>(window_); }
+
+    // Pumps messages until NOTIFY_DONE or NOTIFY_FAILED, or the time runs out.
+    bool RunUntilFinal(DWORD ms = 60000) {
+        DWORD start = GetTickCount();
+        MSG msg;
+        while (finals.empty() && GetTickCount() - start < ms) {
+            if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+            else MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        return !finals.empty();
+    }
+    void Pump(DWORD ms) {
+        DWORD start = GetTickCount();
+        MSG msg;
+        while (GetTickCount() - start < ms)
+            if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+            else Sleep(5);
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+        auto* self = reinterpret_cast<HiddenWizard*>(GetWindowLongPtrA(w, GWLP_USERDATA));
+        if (msg != kWmInstallNotify || !self) return DefWindowProcA(w, msg, wp, lp);
+        unsigned code = static_cast<unsigned>(wp);
+        if (code == NOTIFY_PROGRESS) {
+            self->status->progressPending = false;
+            self->positions.push_back(self->status->Position());
+        } else if (code == NOTIFY_DONE || code == NOTIFY_FAILED) {
+            self->finals.push_back(code);
+            if (code == NOTIFY_FAILED) self->failedText = self->status->Text();
+        } else if (code == NOTIFY_ASK_MEDIA) {
+            self->status->SetText("FALSE");
+        }
+        if (self->onNotify) self->onNotify(code);
+        return 0;
+    }
+    HWND window_;
+};
+
+class WineEngineTest : public ::testing::Test {
+protected:
+    WineEngineTest() : folder_(::testing::UnitTest::GetInstance()->current_test_info()->name()) {
+        CreateDirectoryA((folder_ / "src").c_str(), nullptr);
+        state_.folders.targetDir = folder_ / "Program Files\\Tool";
+        state_.folders.workBaseDir = folder_ / "temp";
+        state_.sourceDir = folder_ / "pkg";
+        status_.hwnd = wizard_.Handle();
+        wizard_.status = &status_;
+    }
+
+    mksetup::PackageFile File(const std::string& name, std::size_t size, std::uint8_t mode = ReplaceIfSizeDiffers) {
+        std::mt19937 gen(static_cast<unsigned>(size));
+        std::vector<unsigned char> data(size);
+        for (auto& b : data) b = static_cast<unsigned char>(gen() % 3 ? 'a' + gen() % 5 : gen());
+        std::string path = folder_ / ("src\\" + name);
+        EXPECT_TRUE(wine::WriteBytes(path, data));
+        return {path, "<TARGET_DIR>\\" + name, mode, 0};
+    }
+
+    void Build(mksetup::Manifest& m, const std::string& out) {
+        m.script.header.setupKind = 1;
+        m.script.header.uninstallKey = "Tool";
+        mksetup::BuildOptions options;
+        options.outDir = folder_ / out;
+        mksetup::BuildResult result;
+        std::string error;
+        ASSERT_TRUE(mksetup::BuildPackage(m, options, result, error)) << error;
+        volumes_ = result.volumes.size();
+    }
+
+    void ExpectInstalled(const mksetup::Manifest& m) {
+        for (const auto* set : {&m.files, &m.linked.files})
+            for (const auto& f : *set) {
+                std::string name = f.target.substr(f.target.rfind('\\') + 1);
+                EXPECT_EQ(wine::ReadText(state_.folders.targetDir + "\\" + name), wine::ReadText(f.source.string())) << name;
+            }
+    }
+    bool WorkspaceGone() {
+        WIN32_FIND_DATAA d;
+        HANDLE h = FindFirstFileA((state_.folders.workBaseDir + "\\_setup_*").c_str(), &d);
+        if (h == INVALID_HANDLE_VALUE) return true;
+        FindClose(h);
+        return false;
+    }
+
+    wine::TestFolder folder_;
+    Win32Os os_;
+    SetupState state_;
+    InstallStatus status_;
+    CInstallLog log_;
+    HiddenWizard wizard_;
+    std::size_t volumes_ = 0;
+};
+
+TEST_F(WineEngineTest, SingleVolume) {
+    mksetup::Manifest m;
+    for (int i = 0; i < 6; ++i) m.files.push_back(File("f" + std::to_string(i) + ".bin", 1 + 40000 * i));
+    m.files.push_back(File("empty.txt", 0));
+    Build(m, "pkg");
+    InstallEngine engine(os_, state_);
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    ASSERT_TRUE(wizard_.RunUntilFinal());
+    engine.Join();
+    EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_DONE});
+    ExpectInstalled(m);
+    EXPECT_TRUE(WorkspaceGone());
+    EXPECT_TRUE(std::is_sorted(wizard_.positions.begin(), wizard_.positions.end()));
+    EXPECT_EQ(status_.Position(), 900);
+}
+
+TEST_F(WineEngineTest, ThreeVolumesInSiblingFoldersAndALinkedSet) {
+    mksetup::Manifest m;
+    m.medium.volumeSize = 60000;
+    m.medium.layout = mksetup::Layout::Folders;
+    m.medium.firstFolder = "pkg";
+    m.medium.cabinet.compression = CabinetCompression::Stored;
+    for (int i = 0; i < 3; ++i) m.files.push_back(File("m" + std::to_string(i) + ".bin", 50000 + i));
+    m.hasLinked = true;
+    m.linked.label = "Extras";
+    m.linked.volumeVersion = "4.0.1";
+    m.linked.files.push_back(File("l0.bin", 30000));
+    m.linked.script.header.finishOptions = "REBOOT";
+    Build(m, "cd");
+    state_.sourceDir = folder_ / "cd\\pkg";
+    ASSERT_GE(volumes_, 4u);  // three main volumes at least, and the linked set
+    InstallEngine engine(os_, state_);
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    ASSERT_TRUE(wizard_.RunUntilFinal());
+    engine.Join();
+    EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_DONE}) << wizard_.failedText;
+    ExpectInstalled(m);
+    EXPECT_EQ(state_.script.VolumeVersion(), "4.0.1");
+    EXPECT_EQ(state_.script.Second().header.finishOptions, "REBOOT");
+    EXPECT_TRUE(WorkspaceGone());
+}
+
+TEST_F(WineEngineTest, DestinationHeldOpenGives6051) {
+    mksetup::Manifest m;
+    m.files.push_back(File("busy.dll", 5000, ReplaceAlways));
+    Build(m, "pkg");
+    CreateDirectoryA((folder_ / "Program Files").c_str(), nullptr);
+    CreateDirectoryA(state_.folders.targetDir.c_str(), nullptr);
+    std::string busy = state_.folders.targetDir + "\\busy.dll";
+    ASSERT_TRUE(wine::WriteBytes(busy, {'o', 'l', 'd'}));
+    HANDLE held = CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    InstallEngine engine(os_, state_);
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    ASSERT_TRUE(wizard_.RunUntilFinal());
+    engine.Join();
+    CloseHandle(held);
+    EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_FAILED});
+    EXPECT_EQ(wizard_.failedText.rfind(busy + "\nAn error occurs when the installer tries to open a specified file.", 0), 0u)
+        << wizard_.failedText;
+    EXPECT_EQ(wine::ReadText(busy), "old");
+    EXPECT_TRUE(WorkspaceGone());
+}
+
+TEST_F(WineEngineTest, CancelConfirmedMidCopy) {
+    mksetup::Manifest m;
+    for (int i = 0; i < 30; ++i) m.files.push_back(File("c" + std::to_string(i) + ".bin", 100000 + i));
+    Build(m, "pkg");
+    InstallEngine engine(os_, state_);
+    int progress = 0;
+    bool stopped = false;
+    wizard_.onNotify = [&](unsigned code) {
+        // The user presses Cancel on the fourth file and answers Yes.
+        if (code == NOTIFY_PROGRESS && ++progress == 4 && !stopped) {
+            engine.PauseInstallWorker(1);
+            engine.PauseInstallWorker(0);
+            stopped = engine.StopInstallWorker() == 1;
+        }
+    };
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    wizard_.RunUntilFinal(1500);
+    wizard_.Pump(200);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(wizard_.finals.empty());  // a stop posts nothing
+    EXPECT_FALSE(engine.WorkerRunning());
+    EXPECT_TRUE(WorkspaceGone());
+    EXPECT_EQ(wine::ReadText(state_.folders.targetDir + "\\c29.bin"), "<missing>");
+}
+
+}  // namespace
+}  // namespace cabsetup
