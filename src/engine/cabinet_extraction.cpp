@@ -118,7 +118,13 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     if (log_) log_->AddFile(destination);
     if (!write) return true;
     if (!Check()) return false;
-    if (!noChanges && !CreateFolderPath(os_, ParentFolder(os_.Mbcs(), destination))) return false;
+    // Most files share their folder with the file before: creating the path
+    // again would only repeat a dozen system calls per file.
+    std::string folder = ParentFolder(os_.Mbcs(), destination);
+    if (!noChanges && folder != lastFolderCreated_) {
+        if (!CreateFolderPath(os_, folder)) return false;
+        lastFolderCreated_ = folder;
+    }
     extractTarget_ = destination;
 
     if (record.fileSize == 0) {

@@ -75,6 +75,7 @@ private:
     bool paused_ = false;
     std::uint32_t cabinetsDone_ = 0;
     std::string extractTarget_;
+    std::string lastFolderCreated_;
 };
 
 }  // namespace cabsetup

@@ -326,6 +326,20 @@ TEST_F(EngineTest, CancelDuringACabinetPostsNothing) {
     EXPECT_FALSE(Exists("C:\\Program Files\\Tool\\c49"));
 }
 
+TEST_F(EngineTest, DestinationTooLongIsRefusedNotCut) {
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("short", 100), "<TARGET_DIR>\\short.txt"));
+    m.files.push_back(File(Payload("long", 100), "<TARGET_DIR>\\" + std::string(60, 'd') + "\\" + std::string(60, 'e') + "\\" + std::string(60, 'f') + ".txt"));
+    Build(m);
+    state_.folders.targetDir = "C:\\" + std::string(40, 'a') + "\\" + std::string(40, 'b');
+    Install();
+    EXPECT_EQ(LastCode(), NOTIFY_FAILED);
+    EXPECT_EQ(wizard_.failedText, "Can't find data file.");
+    EXPECT_TRUE(Exists(state_.folders.targetDir + "\\short.txt"));
+    // Nothing was written under any shortened name.
+    EXPECT_FALSE(Exists(state_.folders.targetDir + "\\" + std::string(60, 'd')));
+}
+
 TEST_F(EngineTest, TwoRunsInOneSecondGetTheirOwnWorkspaces) {
     std::string a = CreateWorkspace(os_, "C:\\WINDOWS\\temp");
     std::string b = CreateWorkspace(os_, "C:\\WINDOWS\\temp");
