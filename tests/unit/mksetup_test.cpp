@@ -88,6 +88,7 @@ TEST_F(MksetupTest, ManifestMistakesNameTheirLine) {
         {"[package2]\n", "unknown key 'package2'", 5},
         {"x = = 1\n", "", 5},
         {"# comment é is fine\nlabel = \"é\" é\n", "outside ASCII belong only in quoted texts", 6},
+        {"x = 0\"unterminated é\n", "outside ASCII belong only in quoted texts", 5},
     };
     for (const Case& c : cases) {
         fs::path m = Manifest(std::string(kHeader) + c.body);

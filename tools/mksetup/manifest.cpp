@@ -309,6 +309,11 @@ void ReadMedium(Reader& r, const toml::table& t, Medium& medium) {
 // valid TOML anyway, and this TOML reader's character classes misbehave on it.
 int StrayNonAsciiLine(const std::string& text) {
     int line = 1;
+    auto nonAscii = [&](std::size_t from, std::size_t to) {
+        for (std::size_t j = from; j < to && j < text.size(); ++j)
+            if (static_cast<unsigned char>(text[j]) >= 0x80) return true;
+        return false;
+    };
     for (std::size_t i = 0; i < text.size(); ++i) {
         char c = text[i];
         if (c == '\n') {
@@ -320,8 +325,10 @@ int StrayNonAsciiLine(const std::string& text) {
             std::size_t end = multi ? text.find(std::string(3, c), i + 3) : i + 1;
             if (!multi) {
                 while (end < text.size() && text[end] != c && text[end] != '\n') end += (c == '"' && text[end] == '\\') ? 2 : 1;
+                if (end >= text.size() || text[end] != c) end = std::string::npos;
             }
-            if (end == std::string::npos || end >= text.size()) return 0;  // unterminated: the parser reports it
+            // An unterminated text does not protect what it holds.
+            if (end == std::string::npos) return nonAscii(i, text.find('\n', i)) ? line : 0;
             for (std::size_t j = i; j < end; ++j) line += text[j] == '\n';
             i = end + (multi ? 2 : 0);
         } else if (static_cast<unsigned char>(c) >= 0x80) {
