@@ -55,6 +55,13 @@ int InstallEngine::StopInstallWorker() {
         paused_ = false;
     }
     gate_.notify_all();
+    // The worker may have reached a question to this very thread just before
+    // the stop: answer it (the wizard answers a stopping engine's question as
+    // cancelled) instead of waiting for each other for ever.
+    while (workerRunning_) {
+        os_.PumpSentMessages();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     Join();
     return 1;
 }

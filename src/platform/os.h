@@ -104,6 +104,9 @@ public:
     // (returns when the wizard's thread has handled it).
     virtual bool PostNotify(WindowHandle window, unsigned code) = 0;
     virtual void SendNotify(WindowHandle window, unsigned code) = 0;
+    // Handles messages other threads have sent to this one (a thread that
+    // waits for the worker must still answer the worker's question).
+    virtual void PumpSentMessages() = 0;
 };
 
 }  // namespace cabsetup

@@ -2,6 +2,7 @@
 // with the system's cabinet interface, reporting to a hidden window.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <random>
 
@@ -170,6 +171,20 @@ TEST_F(WineEngineTest, ThreeVolumesInSiblingFoldersAndALinkedSet) {
     EXPECT_TRUE(WorkspaceGone());
 }
 
+// Run as a second process by DestinationHeldOpenGives6051: holds the file
+// named by CABSETUP_HOLD open without sharing until told to let go.
+TEST(HoldOpen, HoldsAFileForAnotherTest) {
+    const char* path = std::getenv("CABSETUP_HOLD");
+    if (!path) GTEST_SKIP() << "only as the helper process of DestinationHeldOpenGives6051";
+    HANDLE held = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::string flag = std::string(path) + ".held";
+    ASSERT_TRUE(wine::WriteBytes(flag, {}));
+    for (int i = 0; i < 600 && GetFileAttributesA((std::string(path) + ".release").c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(50);
+    CloseHandle(held);
+}
+
 TEST_F(WineEngineTest, DestinationHeldOpenGives6051) {
     mksetup::Manifest m;
     m.files.push_back(File("busy.dll", 5000, ReplaceAlways));
@@ -178,13 +193,28 @@ TEST_F(WineEngineTest, DestinationHeldOpenGives6051) {
     CreateDirectoryA(state_.folders.targetDir.c_str(), nullptr);
     std::string busy = state_.folders.targetDir + "\\busy.dll";
     ASSERT_TRUE(wine::WriteBytes(busy, {'o', 'l', 'd'}));
-    HANDLE held = CreateFileA(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    // Another process holds the file, as a running program holds its DLL.
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    SetEnvironmentVariableA("CABSETUP_HOLD", busy.c_str());
+    std::string command = std::string("\"") + self + "\" --gtest_filter=HoldOpen.*";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION holder = {};
+    ASSERT_TRUE(CreateProcessA(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &holder));
+    SetEnvironmentVariableA("CABSETUP_HOLD", nullptr);
+    for (int i = 0; i < 400 && GetFileAttributesA((busy + ".held").c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
     InstallEngine engine(os_, state_);
     ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
     ASSERT_TRUE(wizard_.RunUntilFinal());
     engine.Join();
-    CloseHandle(held);
+    wine::WriteBytes(busy + ".release", {});
+    WaitForSingleObject(holder.hProcess, 30000);
+    DWORD holderExit = 1;
+    GetExitCodeProcess(holder.hProcess, &holderExit);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+    EXPECT_EQ(holderExit, 0u);  // it really held the file
     EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_FAILED});
     EXPECT_EQ(wizard_.failedText.rfind(busy + "\nAn error occurs when the installer tries to open a specified file.", 0), 0u)
         << wizard_.failedText;
@@ -215,6 +245,32 @@ TEST_F(WineEngineTest, CancelConfirmedMidCopy) {
     EXPECT_FALSE(engine.WorkerRunning());
     EXPECT_TRUE(WorkspaceGone());
     EXPECT_EQ(wine::ReadText(state_.folders.targetDir + "\\c29.bin"), "<missing>");
+}
+
+TEST_F(WineEngineTest, StopWhileTheWorkerAsksForADisk) {
+    mksetup::Manifest m;
+    m.files.push_back(File("x.bin", 1000));
+    Build(m, "pkg");
+    DeleteFileA((folder_ / "pkg\\Data.dat").c_str());  // the worker will have to ask for it
+    InstallEngine engine(os_, state_);
+    int questions = 0;
+    bool stopped = false;
+    wizard_.onNotify = [&](unsigned code) {
+        if (code == NOTIFY_ASK_MEDIA) ++questions;
+        // Cancel confirmed on the first message: by now the worker is most
+        // likely waiting inside its question to this same thread.
+        if (code == NOTIFY_PROGRESS && !stopped) {
+            stopped = true;
+            Sleep(100);
+            engine.StopInstallWorker();
+        }
+    };
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    wizard_.RunUntilFinal(1500);
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(engine.WorkerRunning());
+    EXPECT_TRUE(wizard_.finals.empty());
+    EXPECT_LE(questions, 1);
 }
 
 }  // namespace

@@ -90,6 +90,7 @@ public:
     void Yield() override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
+    void PumpSentMessages() override {}
 
 private:
     struct Key {

@@ -254,6 +254,11 @@ void Win32Os::SendNotify(WindowHandle window, unsigned code) {
     SendMessageA(reinterpret_cast<HWND>(window), kWmInstallNotify, code, 0);
 }
 
+void Win32Os::PumpSentMessages() {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
 void RestrictDllSearchPath() {
     HMODULE kernel = GetModuleHandleA("kernel32.dll");
     if (!kernel) return;

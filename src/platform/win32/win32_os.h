@@ -43,6 +43,7 @@ public:
     void Yield() override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
+    void PumpSentMessages() override;
 
 private:
     SystemCodePage codePage_;
