@@ -251,26 +251,23 @@ TEST_F(WineEngineTest, StopWhileTheWorkerAsksForADisk) {
     mksetup::Manifest m;
     m.files.push_back(File("x.bin", 1000));
     Build(m, "pkg");
-    DeleteFileA((folder_ / "pkg\\Data.dat").c_str());  // the worker will have to ask for it
+    std::string missing = folder_ / "pkg\\Data.dat";
+    DeleteFileA(missing.c_str());  // the worker will have to ask for it
     InstallEngine engine(os_, state_);
     int questions = 0;
-    bool stopped = false;
-    wizard_.onNotify = [&](unsigned code) {
-        if (code == NOTIFY_ASK_MEDIA) ++questions;
-        // Cancel confirmed on the first message: by now the worker is most
-        // likely waiting inside its question to this same thread.
-        if (code == NOTIFY_PROGRESS && !stopped) {
-            stopped = true;
-            Sleep(100);
-            engine.StopInstallWorker();
-        }
-    };
+    wizard_.onNotify = [&](unsigned code) { questions += code == NOTIFY_ASK_MEDIA; };
     ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
-    wizard_.RunUntilFinal(1500);
-    EXPECT_TRUE(stopped);
+    // This thread handles no message until the worker is asking it a
+    // question; then Cancel is confirmed and the stop must not deadlock.
+    for (int i = 0; i < 1000 && status_.Text() != missing; ++i) Sleep(5);
+    ASSERT_EQ(status_.Text(), missing);
+    Sleep(50);
+    EXPECT_EQ(engine.StopInstallWorker(), 1);
+    wizard_.Pump(300);
+    EXPECT_EQ(questions, 1);
     EXPECT_FALSE(engine.WorkerRunning());
-    EXPECT_TRUE(wizard_.finals.empty());
-    EXPECT_LE(questions, 1);
+    EXPECT_TRUE(wizard_.finals.empty());  // a stopped worker posts nothing
+    EXPECT_TRUE(WorkspaceGone());
 }
 
 }  // namespace
