@@ -1,5 +1,6 @@
 #include "app/folders.h"
 
+#include "app/message_text.h"
 #include "app/paths.h"
 
 namespace cabsetup {
@@ -10,15 +11,6 @@ const char kShellFolders[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Expl
 
 const std::string& AllUsersOr(int mode, const std::string& common, const std::string& user) {
     return mode == kExpandAllUsers && !common.empty() ? common : user;
-}
-
-void ReplaceAll(const CodePage& cp, std::string& text, const std::string& placeholder, const std::string& value) {
-    std::size_t pos = cp.Find(text, placeholder);
-    while (pos != std::string::npos) {
-        text.replace(pos, placeholder.size(), value);
-        // What this step inserted is not searched again by this step.
-        pos = cp.Find(text, placeholder, pos + value.size());
-    }
 }
 
 struct VersionCode {
@@ -104,7 +96,7 @@ void ExpandPlaceholders(const CodePage& cp, const SetupState& state, std::string
         // A second pass, so that folders inserted by the steps above may name it.
         {"<WINDOW_DIR>", f.windowsDir},
     };
-    for (const auto& [placeholder, value] : kSteps) ReplaceAll(cp, text, placeholder, value);
+    for (const auto& [placeholder, value] : kSteps) ReplaceEvery(cp, text, placeholder, value);
 }
 
 }  // namespace cabsetup

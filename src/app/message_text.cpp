@@ -24,6 +24,11 @@ std::string FormatEachS(const CodePage& cp, const std::string& format, const std
     return out;
 }
 
+void ReplaceEvery(const CodePage& cp, std::string& text, const std::string& marker, const std::string& value) {
+    for (std::size_t pos = cp.Find(text, marker); pos != std::string::npos; pos = cp.Find(text, marker, pos + value.size()))
+        text.replace(pos, marker.size(), value);
+}
+
 std::string ApplicationName(const CodePage& cp, const std::string& modulePath) {
     std::size_t slash = cp.FindLastChar(modulePath, '\\');
     std::string name = slash == std::string::npos ? modulePath : modulePath.substr(slash + 1);

@@ -12,6 +12,10 @@ namespace cabsetup {
 // so a text can never make this read an argument that is not there.
 std::string FormatEachS(const CodePage& cp, const std::string& format, const std::string& argument);
 
+// Replaces every occurrence of `marker`, left to right; what is inserted is
+// not searched again.
+void ReplaceEvery(const CodePage& cp, std::string& text, const std::string& marker, const std::string& value);
+
 // The file name of `modulePath` without folder and extension: the caption of
 // the program's own message boxes.
 std::string ApplicationName(const CodePage& cp, const std::string& modulePath);

@@ -1,21 +1,14 @@
 #include "engine/engine_messages.h"
 
+#include "app/message_text.h"
+
 namespace cabsetup {
-
-namespace {
-
-void ReplaceAll(const CodePage& cp, std::string& text, const std::string& marker, const std::string& value) {
-    for (std::size_t pos = cp.Find(text, marker); pos != std::string::npos; pos = cp.Find(text, marker, pos + value.size()))
-        text.replace(pos, marker.size(), value);
-}
-
-}  // namespace
 
 std::string StatusText(Os& os, unsigned id, const std::string& msg1, const std::string& msg2) {
     const CodePage& cp = os.Mbcs();
     std::string text = os.LoadString(id);
-    ReplaceAll(cp, text, "*msg1*", msg1);
-    ReplaceAll(cp, text, "*msg2*", msg2);
+    ReplaceEvery(cp, text, "*msg1*", msg1);
+    ReplaceEvery(cp, text, "*msg2*", msg2);
     return CutToStatusField(cp, std::move(text));
 }
 
