@@ -65,10 +65,11 @@ private:
         } else if (code == NOTIFY_DONE || code == NOTIFY_FAILED) {
             self->finals.push_back(code);
             if (code == NOTIFY_FAILED) self->failedText = self->status->Text();
-        } else if (code == NOTIFY_ASK_MEDIA) {
-            self->status->SetText("FALSE");
         }
+        // A question is answered by the test's handler; without one it is
+        // cancelled (any text but "TRUE" is).
         if (self->onNotify) self->onNotify(code);
+        else if (code == NOTIFY_ASK_MEDIA) self->status->SetText("FALSE");
         return 0;
     }
     HWND window_;
@@ -245,6 +246,60 @@ TEST_F(WineEngineTest, CancelConfirmedMidCopy) {
     EXPECT_FALSE(engine.WorkerRunning());
     EXPECT_TRUE(WorkspaceGone());
     EXPECT_EQ(wine::ReadText(state_.folders.targetDir + "\\c29.bin"), "<missing>");
+}
+
+// Drive A: of the prefix is a folder of the build (CTest's floppy fixture
+// links dosdevices/a: to it); "changing the disk" replaces what it holds.
+TEST_F(WineEngineTest, FloppySetAsksForTheNextDiskInDriveA) {
+    mksetup::Manifest m;
+    m.medium.volumeSize = 20000;
+    m.medium.cabinet.compression = CabinetCompression::Stored;
+    for (int i = 0; i < 3; ++i) m.files.push_back(File("p" + std::to_string(i) + ".bin", 15000 + i));
+    Build(m, "disks");
+    ASSERT_GE(volumes_, 3u);
+    // Disk k holds Data(k).dat alone.
+    for (std::size_t k = 1; k <= volumes_; ++k) {
+        std::string disk = folder_ / ("disk" + std::to_string(k));
+        CreateDirectoryA(disk.c_str(), nullptr);
+        std::string name = k == 1 ? "Data.dat" : "Data" + std::to_string(k) + ".dat";
+        ASSERT_TRUE(MoveFileA((folder_ / ("disks\\" + name)).c_str(), (disk + "\\" + name).c_str()));
+    }
+    auto insert = [&](std::size_t k) {
+        WIN32_FIND_DATAA d;
+        HANDLE h = FindFirstFileA("A:\\*.dat", &d);
+        if (h != INVALID_HANDLE_VALUE) {
+            do DeleteFileA((std::string("A:\\") + d.cFileName).c_str());
+            while (FindNextFileA(h, &d));
+            FindClose(h);
+        }
+        std::string name = k == 1 ? "Data.dat" : "Data" + std::to_string(k) + ".dat";
+        return CopyFileA((folder_ / ("disk" + std::to_string(k) + "\\" + name)).c_str(), ("A:\\" + name).c_str(), FALSE) != 0;
+    };
+    ASSERT_TRUE(insert(1));
+    ASSERT_NE(GetFileAttributesA("A:\\Data.dat"), INVALID_FILE_ATTRIBUTES) << "drive A: does not show disk 1";
+    state_.sourceDir = "A:";
+    std::vector<std::pair<std::string, std::string>> asked;
+    std::size_t next = 2;
+    wizard_.onNotify = [&](unsigned code) {
+        if (code != NOTIFY_ASK_MEDIA) return;
+        asked.emplace_back(status_.Text(), status_.Detail());
+        if (next > volumes_) return;  // no more disks: cancel rather than ask for ever
+        insert(next++);
+        status_.SetDetail(asked.back().first);  // OK on the path shown
+        status_.SetText("TRUE");
+    };
+    InstallEngine engine(os_, state_);
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    bool finished = wizard_.RunUntilFinal();
+    engine.Join();
+    insert(0);  // the drive is left empty
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_DONE}) << wizard_.failedText;
+    std::string questions;
+    for (const auto& [path, name] : asked) questions += path + " (" + name + ") ";
+    ASSERT_EQ(asked.size(), volumes_ - 1) << questions;
+    EXPECT_EQ(asked[0], std::make_pair(std::string("A:\\Data2.dat"), std::string("Data2.dat")));
+    ExpectInstalled(m);
 }
 
 TEST_F(WineEngineTest, StopWhileTheWorkerAsksForADisk) {
