@@ -36,6 +36,12 @@ run() { { "$wine64" cmd /c "$@" 2>/dev/null || true; } | tr -d "\r"; }
   echo "== setup.exe /a /s on the example package (start-up passes; the wizard is not built yet):"
   run 'C:\cabsetup-demo\package\run.bat' /a /s
   echo
+  echo "== The install engine (worker thread, system cabinet interface) installs the example package:"
+  cp build/win64/bench/engine_driver.exe "$demo/"
+  rm -rf "$drive_c/Program Files/Example Software/Hello"
+  run 'C:\cabsetup-demo\engine_driver.exe' 'C:\cabsetup-demo\package' 'C:\Program Files\Example Software\Hello'
+  (cd "$drive_c/Program Files/Example Software/Hello" && find . -type f -printf '   %P (%s bytes)\n' | sort)
+  echo
   echo "== setup.exe /a /s with no setup.inf:"
   run 'C:\cabsetup-demo\empty\run.bat' /a /s
   echo "status file: $(cat "$demo/empty/installerror.txt")"
