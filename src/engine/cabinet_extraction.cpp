@@ -128,7 +128,10 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     extractTarget_ = destination;
 
     if (record.fileSize == 0) {
-        if (!os_.CreateAlways(destination)) return false;
+        // "/p" changes nothing: an empty file is made only where none exists,
+        // never by truncating one that is there.
+        bool keep = noChanges && FindFileMatch(os_, destination);
+        if (!keep && !os_.CreateAlways(destination)) return false;
         os_.DeleteFile(cabinet);
         old.Discard();
         return true;

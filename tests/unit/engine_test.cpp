@@ -203,16 +203,19 @@ TEST_F(EngineTest, NoChangesUnpacksNothingButLogsAndCreatesEmptyFiles) {
     m.files.push_back(File(Payload("a", 5000), "<TARGET_DIR>\\a.bin", ReplaceAlways));
     m.files.push_back(File(Payload("b", 5000), "<TARGET_DIR>\\b.bin"));
     m.files.push_back(File(Payload("empty", 0), "<TARGET_DIR>\\empty.txt"));
+    m.files.push_back(File(Payload("empty", 0), "<TARGET_DIR>\\notes.txt", ReplaceAlways));
     Build(m);
     state_.switchFlags = kSwitchNoChanges;
     MakeFolder("C:\\Program Files\\Tool");
     WriteFile("C:\\Program Files\\Tool\\a.bin", "old");
+    WriteFile("C:\\Program Files\\Tool\\notes.txt", "the user's notes");
     Install();
     EXPECT_EQ(LastCode(), NOTIFY_DONE);
     EXPECT_EQ(ReadFile("C:\\Program Files\\Tool\\a.bin"), "old");  // not deleted, not replaced
     EXPECT_FALSE(Exists("C:\\Program Files\\Tool\\b.bin"));
     EXPECT_TRUE(Exists("C:\\Program Files\\Tool\\empty.txt"));
-    for (const char* name : {"a.bin", "b.bin", "empty.txt"})
+    EXPECT_EQ(ReadFile("C:\\Program Files\\Tool\\notes.txt"), "the user's notes");  // never truncated
+    for (const char* name : {"a.bin", "b.bin", "empty.txt", "notes.txt"})
         EXPECT_NE(log_.Text().find(std::string("C:\\Program Files\\Tool\\") + name), std::string::npos) << name;
     EXPECT_TRUE(WorkspaceGone());
 }
