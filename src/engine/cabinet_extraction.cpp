@@ -125,7 +125,6 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         if (!CreateFolderPath(os_, folder)) return false;
         lastFolderCreated_ = folder;
     }
-    extractTarget_ = destination;
 
     if (record.fileSize == 0) {
         // "/p" changes nothing: an empty file is made only where none exists,

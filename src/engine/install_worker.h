@@ -44,8 +44,6 @@ public:
     bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
     bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);
 
-    const std::string& WorkDir() const { return state_.workDir; }
-    VolumeReader& Reader() { return reader_; }
     CVolumeLocator& Locator() { return locator_; }
 
 private:
@@ -74,7 +72,6 @@ private:
     std::condition_variable gate_;
     bool paused_ = false;
     std::uint32_t cabinetsDone_ = 0;
-    std::string extractTarget_;
     std::string lastFolderCreated_;
 };
 

@@ -118,7 +118,6 @@ public:
         }
     }
 
-    const std::string& FileName() const { return file_; }
 
 private:
     std::string file_;
