@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/os.h"
@@ -92,6 +93,8 @@ public:
 
     // first: sourceDir\setup.inf (folder unused); otherwise folder\Data.inf.
     bool LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir);
+    void SetFirst(ScriptHalf half) { first_ = std::move(half); }
+    void SetSecond(ScriptHalf half) { second_ = std::move(half); }
     void ClearFirst() { first_ = {}; }
     void ClearSecond() { second_ = {}; }
 

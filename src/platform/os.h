@@ -43,7 +43,25 @@ struct OsVersion {
 
 // Message box flags and answers, as MessageBoxA takes and returns them.
 constexpr unsigned kMbOk = 0x0, kMbIconExclamation = 0x30, kMbIconMask = 0xF0;
-constexpr int kIdOk = 1;
+constexpr unsigned kMbYesNo = 0x4, kMbIconStop = 0x10, kMbIconQuestion = 0x20;
+constexpr int kIdOk = 1, kIdYes = 6, kIdNo = 7;
+
+constexpr std::uint32_t kRegDword = 4, kRegSz = 1;
+constexpr long kSOk = 0, kSFalse = 1;  // HRESULTs CoInitialize returns on success
+
+// What a shell link (.lnk) points at, as IShellLinkA sets it up.
+struct ShellLinkData {
+    std::string target, workingDir, description, iconPath;
+    int iconIndex = 0;
+};
+
+// CreateProcessA's arguments that vary: the rest is fixed (inherit handles,
+// NORMAL_PRIORITY_CLASS, the installer's environment).
+struct ProcessStart {
+    std::string application, commandLine, currentDir;
+    bool useShowCommand = false;  // STARTF_USESHOWWINDOW
+    std::uint16_t showCommand = 0;
+};
 
 class Os {
 public:
@@ -90,6 +108,27 @@ public:
     // RegQueryValueExA into a buffer of `size` bytes; false when absent or too long.
     virtual bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) = 0;
 
+    // RegCreateKeyExA: non-volatile, KEY_ALL_ACCESS; null when it fails.
+    virtual HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) = 0;
+    virtual bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
+                             std::size_t size) = 0;
+
+    // COM and shell links. CoInitialize(NULL) on the calling thread: S_OK,
+    // S_FALSE when COM was already initialised there, or a failure.
+    virtual long CoInitialize() = 0;
+    // CoCreateInstance of the shell link object (IShellLinkA); null when it fails.
+    virtual HandlePtr CreateShellLink() = 0;
+    // Sets the link up (no hot key, no arguments) and saves it through
+    // IPersistFile::Save; true only when Save returned S_OK.
+    virtual bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) = 0;
+
+    // Processes. The thread handle is closed at once; the handle returned is
+    // the process's, null when CreateProcessA failed.
+    virtual HandlePtr CreateProcess(const ProcessStart& start) = 0;
+    // The process has ended, or its state cannot be read (the wait ends then
+    // too). Asks the handle, not the exit code: a program may exit with 259.
+    virtual bool ProcessEnded(Handle& process) = 0;
+
     // System.
     virtual std::string WindowsDirectory() = 0;  // GetWindowsDirectoryA, 255-char buffer
     virtual std::string SystemDirectory() = 0;   // GetSystemDirectoryA, 255-char buffer
@@ -99,6 +138,10 @@ public:
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
     virtual LocalTime Now() = 0;
     virtual void Yield() = 0;  // gives the processor away; no fixed pause
+    virtual void Sleep(unsigned milliseconds) = 0;
+    // Restarts the computer (ExitWindowsEx); first enables the shutdown
+    // privilege when asked to.
+    virtual void RestartComputer(bool enableShutdownPrivilege) = 0;
 
     // WM_INSTALL_NOTIFY to the wizard: posted (returns at once) or sent
     // (returns when the wizard's thread has handled it).

@@ -336,6 +336,82 @@ bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buff
     return true;
 }
 
+Os::HandlePtr HostOs::RegCreateKey(RegRoot root, const std::string& subkey) {
+    if (Faulted(HostOp::RegCreateKey)) return nullptr;
+    std::string name = KeyName(root, subkey);
+    registry_[name];
+    return std::make_unique<HostKey>(name);
+}
+
+bool HostOs::RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
+                         std::size_t size) {
+    if (Faulted(HostOp::RegSetValue)) return false;
+    Key& k = registry_.at(static_cast<HostKey&>(key).name);
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    k.values[Lower(valueName)].assign(bytes, bytes + size);
+    k.types[Lower(valueName)] = type;
+    return true;
+}
+
+bool HostOs::RegistryValue(RegRoot root, const std::string& subkey, const std::string& name, std::uint32_t& type,
+                           std::vector<unsigned char>& data) const {
+    auto key = registry_.find(KeyName(root, subkey));
+    if (key == registry_.end()) return false;
+    auto value = key->second.values.find(Lower(name));
+    if (value == key->second.values.end()) return false;
+    auto t = key->second.types.find(Lower(name));
+    type = t == key->second.types.end() ? kRegSz : t->second;
+    data = value->second;
+    return true;
+}
+
+long HostOs::CoInitialize() {
+    if (Faulted(HostOp::CoInitialize)) return static_cast<long>(0x80004005);  // E_FAIL
+    return coInitializeCalls_++ == 0 ? kSOk : kSFalse;
+}
+
+namespace {
+class HostLink final : public Os::Handle {};
+class HostProcess final : public Os::Handle {
+public:
+    explicit HostProcess(std::size_t i) : index(i) {}
+    std::size_t index;
+};
+}  // namespace
+
+Os::HandlePtr HostOs::CreateShellLink() {
+    if (Faulted(HostOp::CreateShellLink)) return nullptr;
+    return std::make_unique<HostLink>();
+}
+
+bool HostOs::SaveShellLink(Handle&, const ShellLinkData& data, const std::string& linkPath) {
+    if (Faulted(HostOp::SaveShellLink) || linkPath.size() >= 260) return false;
+    std::FILE* f = std::fopen(PathKey(linkPath).c_str(), "wb");
+    if (!f) return false;
+    std::fprintf(f, "%s\n%s\n%s\n%s,%d\n", data.target.c_str(), data.workingDir.c_str(), data.description.c_str(),
+                 data.iconPath.c_str(), data.iconIndex);
+    std::fclose(f);
+    links_.push_back({linkPath, data});
+    return true;
+}
+
+Os::HandlePtr HostOs::CreateProcess(const ProcessStart& start) {
+    if (Faulted(HostOp::CreateProcess)) return nullptr;
+    std::error_code ec;
+    if (!fs::is_regular_file(PathKey(start.application), ec) ||
+        (!start.currentDir.empty() && !fs::is_directory(PathKey(start.currentDir), ec)))
+        return nullptr;
+    processes_.push_back({start, processPolls_});
+    return std::make_unique<HostProcess>(processes_.size() - 1);
+}
+
+bool HostOs::ProcessEnded(Handle& process) {
+    RecordedProcess& p = processes_.at(static_cast<HostProcess&>(process).index);
+    if (p.pollsLeft == 0) return true;
+    --p.pollsLeft;
+    return false;
+}
+
 std::string HostOs::LoadString(unsigned id) {
     for (const StringEntry& e : kStrings)
         if (e.id == id) return korean_ ? e.korean : e.english;
@@ -344,7 +420,7 @@ std::string HostOs::LoadString(unsigned id) {
 
 int HostOs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     messages_.push_back({text, caption, flags});
-    return kIdOk;
+    return messageAnswer_;
 }
 
 }  // namespace cabsetup

@@ -17,7 +17,18 @@ namespace cabsetup {
 
 enum class HostOp {
     OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue,
-    DeleteFile, MoveFile, ExtractCabinet, PostNotify
+    DeleteFile, MoveFile, ExtractCabinet, PostNotify, RegCreateKey, RegSetValue, CoInitialize, CreateShellLink,
+    SaveShellLink, CreateProcess
+};
+
+struct RecordedLink {
+    std::string path;
+    ShellLinkData data;
+};
+
+struct RecordedProcess {
+    ProcessStart start;
+    int pollsLeft = 0;  // ProcessEnded answers false this many times
 };
 
 struct RecordedMessage {
@@ -59,6 +70,22 @@ public:
     // sending thread with the code.
     void SetNotifySink(std::function<void(WindowHandle, unsigned, bool sent)> sink) { sink_ = std::move(sink); }
     const std::vector<RecordedMessage>& Messages() const { return messages_; }
+    // The answer every later message box gives (IDOK unless told).
+    void SetMessageAnswer(int answer) { messageAnswer_ = answer; }
+    // A value as RegSetValue stored it; false when absent.
+    bool RegistryValue(RegRoot root, const std::string& subkey, const std::string& name, std::uint32_t& type,
+                       std::vector<unsigned char>& data) const;
+    bool RegistryKeyExists(RegRoot root, const std::string& subkey) const { return registry_.count(KeyName(root, subkey)); }
+    // Saved links (also written as small files at their paths), started
+    // programs, restarts, in the order they happened.
+    const std::vector<RecordedLink>& Links() const { return links_; }
+    const std::vector<RecordedProcess>& Processes() const { return processes_; }
+    int Restarts() const { return restarts_; }
+    bool RestartPrivilegeEnabled() const { return restartPrivilege_; }
+    // Every later program runs for this many ProcessEnded polls.
+    void SetProcessPolls(int polls) { processPolls_ = polls; }
+    // COM already initialised on the thread (CoInitialize answers S_FALSE) or not.
+    void SetComInitialised(bool initialised) { coInitializeCalls_ = initialised ? 1 : 0; }
 
     const CodePage& Mbcs() const override { return codePage_; }
     HandlePtr OpenRead(const std::string& path) override;
@@ -80,6 +107,14 @@ public:
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
     bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;
+    HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) override;
+    bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
+                     std::size_t size) override;
+    long CoInitialize() override;
+    HandlePtr CreateShellLink() override;
+    bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
+    HandlePtr CreateProcess(const ProcessStart& start) override;
+    bool ProcessEnded(Handle& process) override;
     std::string WindowsDirectory() override { return windowsDir_; }
     std::string SystemDirectory() override { return systemDir_; }
     OsVersion Version() override { return version_; }
@@ -88,6 +123,11 @@ public:
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     LocalTime Now() override { return now_; }
     void Yield() override;
+    void Sleep(unsigned) override {}
+    void RestartComputer(bool enableShutdownPrivilege) override {
+        ++restarts_;
+        restartPrivilege_ = enableShutdownPrivilege;
+    }
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
     void PumpSentMessages() override {}
@@ -95,6 +135,7 @@ public:
 private:
     struct Key {
         std::map<std::string, std::vector<unsigned char>> values;  // by lower-cased name
+        std::map<std::string, std::uint32_t> types;
         bool fullAccessDenied = false;
     };
     bool Faulted(HostOp op);
@@ -118,6 +159,11 @@ private:
     LocalTime now_{2026, 12, 7, 9, 30, 5};
     std::function<void(WindowHandle, unsigned, bool)> sink_;
     std::vector<RecordedMessage> messages_;
+    int messageAnswer_ = kIdOk;
+    std::vector<RecordedLink> links_;
+    std::vector<RecordedProcess> processes_;
+    int processPolls_ = 0, restarts_ = 0, coInitializeCalls_ = 0;
+    bool restartPrivilege_ = false;
 };
 
 }  // namespace cabsetup

@@ -1,7 +1,9 @@
 #include "platform/win32/win32_os.h"
 
 #include "platform/win32/windows_clean.h"
+#include <objbase.h>
 #include <setupapi.h>
+#include <shlobj.h>
 
 #include <vector>
 
@@ -11,13 +13,14 @@ namespace {
 
 class Win32Handle final : public Os::Handle {
 public:
-    enum class Kind { File, Find, Key };
+    enum class Kind { File, Find, Key, Process };
     Win32Handle(Kind kind, HANDLE h) : kind_(kind), handle_(h) {}
     Win32Handle(const Win32Handle&) = delete;
     Win32Handle& operator=(const Win32Handle&) = delete;
     ~Win32Handle() override {
         switch (kind_) {
-        case Kind::File: CloseHandle(handle_); break;
+        case Kind::File:
+        case Kind::Process: CloseHandle(handle_); break;
         case Kind::Find: FindClose(handle_); break;
         case Kind::Key: RegCloseKey(static_cast<HKEY>(handle_)); break;
         }
@@ -202,6 +205,85 @@ bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buf
     return r == ERROR_SUCCESS;
 }
 
+Os::HandlePtr Win32Os::RegCreateKey(RegRoot root, const std::string& subkey) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(RootKey(root), subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
+}
+
+bool Win32Os::RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
+                          std::size_t size) {
+    return RegSetValueExA(static_cast<Win32Handle&>(key).Key(), valueName.c_str(), 0, type,
+                          static_cast<const BYTE*>(data), static_cast<DWORD>(size)) == ERROR_SUCCESS;
+}
+
+long Win32Os::CoInitialize() { return ::CoInitialize(nullptr); }
+
+namespace {
+
+class ShellLinkHandle final : public Os::Handle {
+public:
+    explicit ShellLinkHandle(IShellLinkA* link) : link_(link) {}
+    ShellLinkHandle(const ShellLinkHandle&) = delete;
+    ShellLinkHandle& operator=(const ShellLinkHandle&) = delete;
+    ~ShellLinkHandle() override { link_->Release(); }
+    IShellLinkA* Get() const { return link_; }
+
+private:
+    IShellLinkA* link_;
+};
+
+}  // namespace
+
+Os::HandlePtr Win32Os::CreateShellLink() {
+    IShellLinkA* link = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link))) ||
+        !link)
+        return nullptr;
+    return std::make_unique<ShellLinkHandle>(link);
+}
+
+bool Win32Os::SaveShellLink(Handle& handle, const ShellLinkData& data, const std::string& linkPath) {
+    IShellLinkA* link = static_cast<ShellLinkHandle&>(handle).Get();
+    link->SetPath(data.target.c_str());
+    link->SetWorkingDirectory(data.workingDir.c_str());
+    link->SetDescription(data.description.c_str());
+    link->SetHotkey(0);
+    link->SetIconLocation(data.iconPath.c_str(), data.iconIndex);
+    IPersistFile* file = nullptr;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) || !file) return false;
+    // The caller refuses paths of MAX_PATH or more: a cut path would be another file.
+    WCHAR wide[MAX_PATH] = {};
+    bool ok = linkPath.size() < MAX_PATH &&
+              MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH) > 0 &&
+              file->Save(wide, TRUE) == S_OK;
+    file->Release();
+    return ok;
+}
+
+Os::HandlePtr Win32Os::CreateProcess(const ProcessStart& start) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    if (start.useShowCommand) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = start.showCommand;
+    }
+    // CreateProcessA may write into the command line.
+    std::vector<char> commandLine(start.commandLine.begin(), start.commandLine.end());
+    commandLine.resize(commandLine.size() < 1024 ? 1024 : commandLine.size() + 1, 0);
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(start.application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS,
+                        nullptr, start.currentDir.empty() ? nullptr : start.currentDir.c_str(), &startup, &info))
+        return nullptr;
+    CloseHandle(info.hThread);
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Process, info.hProcess);
+}
+
+bool Win32Os::ProcessEnded(Handle& process) { return WaitForSingleObject(Raw(process), 0) != WAIT_TIMEOUT; }
+
 std::string Win32Os::WindowsDirectory() { return SystemFolder(GetWindowsDirectoryA); }
 std::string Win32Os::SystemDirectory() { return SystemFolder(GetSystemDirectoryA); }
 
@@ -235,7 +317,7 @@ std::string Win32Os::LoadString(unsigned id) {
 }
 
 int Win32Os::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
-    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+    return MessageBoxA(reinterpret_cast<HWND>(owner_), text.c_str(), caption.c_str(), flags);
 }
 
 LocalTime Win32Os::Now() {
@@ -244,7 +326,23 @@ LocalTime Win32Os::Now() {
     return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond};
 }
 
-void Win32Os::Yield() { Sleep(0); }
+void Win32Os::Yield() { ::Sleep(0); }
+void Win32Os::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
+
+void Win32Os::RestartComputer(bool enableShutdownPrivilege) {
+    if (enableShutdownPrivilege) {
+        HANDLE token = nullptr;
+        if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+            TOKEN_PRIVILEGES privileges = {};
+            privileges.PrivilegeCount = 1;
+            privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+            if (LookupPrivilegeValueA(nullptr, "SeShutdownPrivilege", &privileges.Privileges[0].Luid))
+                AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
+            CloseHandle(token);
+        }
+    }
+    ExitWindowsEx(EWX_REBOOT, 0);
+}
 
 bool Win32Os::PostNotify(WindowHandle window, unsigned code) {
     return PostMessageA(reinterpret_cast<HWND>(window), kWmInstallNotify, code, 0) != 0;

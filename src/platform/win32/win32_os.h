@@ -33,6 +33,14 @@ public:
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
     bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;
+    HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) override;
+    bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
+                     std::size_t size) override;
+    long CoInitialize() override;
+    HandlePtr CreateShellLink() override;
+    bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
+    HandlePtr CreateProcess(const ProcessStart& start) override;
+    bool ProcessEnded(Handle& process) override;
     std::string WindowsDirectory() override;
     std::string SystemDirectory() override;
     OsVersion Version() override;
@@ -41,12 +49,18 @@ public:
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     LocalTime Now() override;
     void Yield() override;
+    void Sleep(unsigned milliseconds) override;
+    void RestartComputer(bool enableShutdownPrivilege) override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
     void PumpSentMessages() override;
 
+    // The window that owns the program's message boxes (the wizard once it exists).
+    void SetOwnerWindow(WindowHandle owner) { owner_ = owner; }
+
 private:
     SystemCodePage codePage_;
+    WindowHandle owner_ = 0;
 };
 
 // Restricts DLL loading to the system folder, so that a DLL planted beside a

@@ -13,3 +13,6 @@
 #undef MoveFile
 #undef RemoveDirectory
 #undef Yield
+#undef CreateProcess
+#undef RegCreateKey
+#undef RegSetValue

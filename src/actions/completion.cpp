@@ -1,0 +1,103 @@
+#include "actions/completion.h"
+
+#include "actions/registry_action.h"
+#include "actions/shortcut_action.h"
+#include "app/folders.h"
+#include "app/paths.h"
+#include "app/switches.h"
+
+namespace cabsetup {
+
+namespace {
+
+// Written as the registration has always spelt it; the registry ignores case.
+constexpr char kUninstallRoot[] = "HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+std::string InstalledVersion(const SetupState& state) {
+    const ScriptHeader& h = state.script.First().header;
+    if (h.setupKind == kSetupKindFull && !h.versionFromVolume.empty()) return state.script.VolumeVersion();
+    return h.modelVersion;
+}
+
+// Moves the staged main module onto its target. False only when the rename fails.
+bool PlaceMainModule(Os& os, const SetupState& state, CInstallLog& log) {
+    const CodePage& cp = os.Mbcs();
+    const ScriptHeader& h = state.script.First().header;
+    std::string target = h.mainModuleTarget;
+    ExpandPlaceholders(cp, state, target, kExpandAllUsers);
+    if (!state.Has(kSwitchNoChanges) && !h.mainModuleSource.empty()) {
+        std::string source = h.mainModuleSource;
+        ExpandPlaceholders(cp, state, source, kExpandAllUsers);
+        os.DeleteFile(target);
+        os.Sleep(10);
+        if (FindFileMatch(os, source) && !os.MoveFile(source, target)) return false;
+    }
+    // An empty target names no file; a line for it would be of no use to the uninstaller.
+    if (!target.empty()) log.AddFile(target);
+    return true;
+}
+
+template <typename Record, typename Action>
+bool ForEachRecord(const SetupState& state, std::vector<Record> ScriptHalf::*records, Action action) {
+    for (const ScriptHalf* half : {&state.script.First(), &state.script.Second()})
+        for (const Record& r : half->*records)
+            if (!action(r)) return false;
+    return true;
+}
+
+}  // namespace
+
+bool BuildUninstallValues(const SetupState& state, std::vector<UninstallValue>& out) {
+    out.clear();
+    const ScriptHeader& h = state.script.First().header;
+    const bool full = h.setupKind == kSetupKindFull;
+    const std::string& target = state.folders.targetDir;
+    const std::string keyPath = kUninstallRoot + h.uninstallKey;
+    if (keyPath.size() >= kPathField) return false;
+    auto add = [&](const char* name, const std::string& data, int logExistingKey) {
+        UninstallValue v;
+        v.record.keyPath = keyPath;
+        v.record.valueName = name;
+        v.record.valueType = 2;
+        v.record.generatedFlag = 1;
+        v.logExistingKey = logExistingKey;
+        if (!v.record.SetText(data)) return false;
+        out.push_back(std::move(v));
+        return true;
+    };
+    // The uninstaller's path is quoted: unquoted, a folder with spaces makes
+    // the system try C:\Program.exe first.
+    bool ok = (!full || add("DisplayName", h.displayName, 0)) &&
+              (!full || add("UninstallString", "\"" + target + "\\uninstall.exe\" " + h.modelName, 1)) &&
+              add("InstalledPath", target, 1) && add("InstalledVersion", InstalledVersion(state), 1) &&
+              (!full || add("Installed MainModule", h.mainModuleTarget, 1));
+    if (!ok) out.clear();
+    return ok;
+}
+
+bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter) {
+    const ActionContext context{os, state, log};
+    std::vector<UninstallValue> uninstall;
+    // Checked before anything is done, so a refused registration leaves nothing half-registered.
+    if (!BuildUninstallValues(state, uninstall)) return false;
+    if (!PlaceMainModule(os, state, log)) return false;
+    if (os.CoInitialize() != kSOk) return false;
+    if (state.Has(kSwitchNoChanges)) return true;
+
+    if (!ForEachRecord(state, &ScriptHalf::shortcuts, [&](const ShortcutRecord& r) { return WriteShortcut(context, r); }))
+        return false;
+    if (!ForEachRecord(state, &ScriptHalf::registry,
+                       [&](const RegistryRecord& r) { return WriteRegistryRecord(context, r, 0); }))
+        return false;
+    if (!ForEachRecord(state, &ScriptHalf::programs, [&](const ProgramRecord& r) {
+            if (!RunProgram(context, r, waiter)) return false;
+            os.Sleep(10);
+            return true;
+        }))
+        return false;
+    // The registration's own results are not examined: the package is installed either way.
+    for (const UninstallValue& v : uninstall) WriteRegistryRecord(context, v.record, v.logExistingKey);
+    return true;
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,59 @@
+#include "actions/registry_action.h"
+
+#include <cstring>
+
+#include "app/folders.h"
+#include "app/paths.h"
+
+namespace cabsetup {
+
+bool RootKeyByName(const std::string& name, RegRoot& root) {
+    static const struct {
+        const char* name;
+        RegRoot root;
+    } kRoots[] = {
+        {"HKEY_CURRENT_USER", RegRoot::CurrentUser},     {"HKEY_LOCAL_MACHINE", RegRoot::LocalMachine},
+        {"HKEY_CURRENT_CONFIG", RegRoot::CurrentConfig}, {"HKEY_CLASSES_ROOT", RegRoot::ClassesRoot},
+        {"HKEY_USERS", RegRoot::Users},                  {"HKEY_PERFORMANCE_DATA", RegRoot::PerformanceData},
+        {"HKEY_DYN_DATA", RegRoot::DynData},
+    };
+    for (const auto& r : kRoots)
+        if (name == r.name) {
+            root = r.root;
+            return true;
+        }
+    return false;
+}
+
+bool WriteRegistryRecord(const ActionContext& context, const RegistryRecord& record, int logExistingKey) {
+    Os& os = context.os;
+    std::string rootName = FirstComponent(os.Mbcs(), record.keyPath);
+    RegRoot root;
+    if (rootName.empty() || !RootKeyByName(rootName, root)) return false;
+    std::string subkey = record.keyPath.substr(rootName.size() + 1);
+
+    Os::HandlePtr key = os.RegOpenKey(root, subkey, kKeyAllAccess);
+    bool logKey = key && logExistingKey != 0;
+    if (!key) {
+        key = os.RegCreateKey(root, subkey);
+        if (!key) return false;
+        logKey = true;
+    }
+    // The key's own line: the value name is empty, so the line ends in a backslash.
+    if (logKey) context.log.AddRegistry(record.keyPath, std::string());
+
+    if (record.valueType == 1) {
+        os.RegSetValue(*key, record.valueName, kRegDword, record.valueData.data(), 4);
+    } else if (record.valueType == 2) {
+        std::string text = record.Text();
+        ExpandPlaceholders(os.Mbcs(), context.state, text, kExpandAllUsers);
+        os.RegSetValue(*key, record.valueName, kRegSz, text.c_str(), text.size() + 1);
+    } else {
+        return false;
+    }
+    // A value the system refused is still logged: the uninstaller skips what is not there.
+    context.log.AddRegistry(record.keyPath, record.valueName);
+    return true;
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,56 @@
+#include "actions/shortcut_action.h"
+
+#include "app/folders.h"
+#include "app/paths.h"
+
+namespace cabsetup {
+
+namespace {
+
+// MAX_PATH: the link's path travels in a 260-character wide buffer.
+constexpr std::size_t kMaxLinkPath = 260;
+
+std::string Expanded(const ActionContext& context, std::string text, int mode) {
+    ExpandPlaceholders(context.os.Mbcs(), context.state, text, mode);
+    return text;
+}
+
+}  // namespace
+
+int ShortcutExpandMode(const SetupState& state) {
+    return state.folders.osCode >= 101 ? kExpandAllUsers : kExpandCurrentUser;
+}
+
+bool WriteShortcut(const ActionContext& context, const ShortcutRecord& record) {
+    Os& os = context.os;
+    const int mode = ShortcutExpandMode(context.state);
+    Os::HandlePtr link = os.CreateShellLink();
+
+    ShellLinkData data;
+    data.target = Expanded(context, record.targetPath, mode);
+    data.workingDir = ParentFolder(os.Mbcs(), data.target);
+    data.description = record.name;
+    data.iconPath = Expanded(context, record.iconPath, mode);
+    data.iconIndex = record.iconIndex;
+
+    const std::string fileName = record.name + ".lnk";
+    // Whichever place the record uses, a link of the same name in the other
+    // place would show the package twice.
+    os.DeleteFile(Expanded(context, record.linkFolder, kExpandAllUsers) + "\\" + fileName);
+    os.DeleteFile(Expanded(context, record.linkFolder, kExpandCurrentUser) + "\\" + fileName);
+    if (!link) return false;
+
+    const std::string folder = Expanded(context, record.linkFolder, mode);
+    const std::string linkPath = folder + "\\" + fileName;
+    // A path cut to fit would save the link under another name.
+    if (linkPath.size() >= kMaxLinkPath) return false;
+    if (!FindFolderMatch(os, folder)) {
+        if (!CreateFolderPath(os, folder)) return false;
+        context.log.AddFile(folder + "\\");
+    }
+    if (!os.SaveShellLink(*link, data, linkPath)) return false;
+    context.log.AddFile(linkPath);
+    return true;
+}
+
+}  // namespace cabsetup

@@ -1,0 +1,290 @@
+// Registry entries, shortcuts, programs and the completion step against the
+// host side of the seam: what each does, what it logs, how each one fails.
+#include <gtest/gtest.h>
+
+#include "actions/completion.h"
+#include "actions/registry_action.h"
+#include "actions/shortcut_action.h"
+#include "app/startup.h"
+#include "app/switches.h"
+#include "host_sandbox.h"
+
+namespace cabsetup::testing {
+namespace {
+
+RegistryRecord Reg(const std::string& key, const std::string& name, std::int32_t type, const std::string& text = "") {
+    RegistryRecord r;
+    r.keyPath = key;
+    r.valueName = name;
+    r.valueType = type;
+    if (type == 1) r.SetNumber(0x01020304);
+    else r.SetText(text);
+    return r;
+}
+
+class ActionsTest : public HostSandbox {
+public:
+    using HostSandbox::os_;
+    using HostSandbox::WriteFile;
+    ActionsTest() { Reset(); }
+    void Reset() {
+        state_ = SetupState();
+        state_.folders.targetDir = "C:\\Tool";
+        state_.folders.commonProgramsDir = "C:\\All\\Programs";
+        state_.folders.programsDir = "C:\\Me\\Programs";
+        state_.folders.osCode = 103;
+        ScriptHalf first;
+        first.header.setupKind = kSetupKindFull;
+        first.header.modelName = "Tool";
+        first.header.modelVersion = "1.2";
+        first.header.displayName = "<MODEL_NAME> <MODEL_VERSION>";
+        first.header.uninstallKey = "ToolKey";
+        first.header.mainModuleTarget = "<TARGET_DIR>\\tool.exe";
+        state_.script.SetFirst(first);
+        MakeFolder("C:\\Tool");
+    }
+    ScriptHalf& First() { return const_cast<ScriptHalf&>(state_.script.First()); }
+    ActionContext Context() { return {os_, state_, log_}; }
+    std::string Value(RegRoot root, const std::string& key, const std::string& name) {
+        std::uint32_t type = 0;
+        std::vector<unsigned char> data;
+        if (!os_.RegistryValue(root, key, name, type, data)) return "<absent>";
+        if (type == kRegDword) return "dword:" + std::to_string(data.size());
+        return std::string(data.begin(), data.end() - (data.empty() ? 0 : 1));
+    }
+    bool Complete() {
+        PollingWaiter waiter(os_);
+        return CompleteInstallation(os_, state_, log_, waiter);
+    }
+
+    SetupState state_;
+    CInstallLog log_;
+};
+
+TEST_F(ActionsTest, RegistryRecordsResultsAndLogLines) {
+    os_.SetRegistryString(RegRoot::CurrentUser, "Software\\Old", "x", "1");
+    struct Case {
+        RegistryRecord record;
+        int logExistingKey;
+        bool result;
+        std::string log;
+    } cases[] = {
+        {Reg("HKEY_CURRENT_USER\\Software\\New", "Path", 2, "<TARGET_DIR>"), 0, true,
+         "REGE    HKEY_CURRENT_USER\\Software\\New\\\nREGE    HKEY_CURRENT_USER\\Software\\New\\Path\n"},
+        {Reg("HKEY_CURRENT_USER\\Software\\Old", "n", 1), 0, true, "REGE    HKEY_CURRENT_USER\\Software\\Old\\n\n"},
+        {Reg("HKEY_CURRENT_USER\\Software\\Old", "n", 1), 1, true,
+         "REGE    HKEY_CURRENT_USER\\Software\\Old\\\nREGE    HKEY_CURRENT_USER\\Software\\Old\\n\n"},
+        {Reg("HKEY_DYN_DATA\\X", "", 2, "d"), 0, true, "REGE    HKEY_DYN_DATA\\X\\\nREGE    HKEY_DYN_DATA\\X\\\n"},
+        {Reg("HKEY_LOCAL_MACHINE\\", "v", 2, "root"), 0, true,
+         "REGE    HKEY_LOCAL_MACHINE\\\\\nREGE    HKEY_LOCAL_MACHINE\\\\v\n"},
+        {Reg("HKEY_LOCAL_MACHINE", "v", 2), 0, false, ""},
+        {Reg("hkey_local_machine\\Software\\X", "v", 2), 0, false, ""},
+        {Reg("HKEY_NOWHERE\\X", "v", 2), 0, false, ""},
+        {Reg("HKEY_CURRENT_USER\\Software\\Typeless", "v", 0), 0, false,
+         "REGE    HKEY_CURRENT_USER\\Software\\Typeless\\\n"},
+    };
+    for (const Case& c : cases) {
+        log_.SetFolder("C:\\Tool");
+        EXPECT_EQ(WriteRegistryRecord(Context(), c.record, c.logExistingKey), c.result) << c.record.keyPath;
+        EXPECT_EQ(log_.Text(), c.log) << c.record.keyPath;
+    }
+    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\New", "Path"), "C:\\Tool");
+    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Old", "n"), "dword:4");
+    EXPECT_EQ(Value(RegRoot::LocalMachine, "", "v"), "root");
+    EXPECT_TRUE(os_.RegistryKeyExists(RegRoot::CurrentUser, "Software\\Typeless"));
+    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Typeless", "v"), "<absent>");
+
+    // A key that can be neither opened nor created fails with nothing logged;
+    // a refused value is still logged and succeeds.
+    log_.SetFolder("C:\\Tool");
+    os_.FailNth(HostOp::RegCreateKey, 1);
+    EXPECT_FALSE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Denied", "v", 2), 0));
+    os_.FailNth(HostOp::RegSetValue, 1);
+    EXPECT_TRUE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Old", "v", 2), 0));
+    EXPECT_EQ(log_.Text(), "REGE    HKEY_CURRENT_USER\\Software\\Old\\v\n");
+}
+
+TEST_F(ActionsTest, ShortcutsPlacesFailuresAndLogLines) {
+    ShortcutRecord s{"Readme", "<TARGET_DIR>\\readme.txt", "<STARTMENUPROGRAM_DIR>\\Tool", "<TARGET_DIR>\\tool.exe", 2};
+    MakeFolder("C:\\Me\\Programs\\Tool");
+    WriteFile("C:\\Me\\Programs\\Tool\\Readme.lnk", "old");
+    struct Case {
+        const char* what;
+        std::int32_t osCode;
+        HostOp fault;
+        bool result;
+        std::string log;
+    } cases[] = {
+        {"NT: all-users folder created", 103, HostOp::PostNotify, true,
+         "FILE    C:\\All\\Programs\\Tool\\\nFILE    C:\\All\\Programs\\Tool\\Readme.lnk\n"},
+        {"NT again: folder exists", 103, HostOp::PostNotify, true, "FILE    C:\\All\\Programs\\Tool\\Readme.lnk\n"},
+        {"9x: the user's folder", 0, HostOp::PostNotify, true, "FILE    C:\\Me\\Programs\\Tool\\Readme.lnk\n"},
+        {"no link object", 103, HostOp::CreateShellLink, false, ""},
+        {"save fails", 0, HostOp::SaveShellLink, false, ""},
+    };
+    for (const Case& c : cases) {
+        state_.folders.osCode = c.osCode;
+        log_.SetFolder("C:\\Tool");
+        os_.FailNth(c.fault, 1);
+        EXPECT_EQ(WriteShortcut(Context(), s), c.result) << c.what;
+        EXPECT_EQ(log_.Text(), c.log) << c.what;
+        // The other place never keeps a link of the same name.
+        EXPECT_NE(Exists("C:\\All\\Programs\\Tool\\Readme.lnk"), Exists("C:\\Me\\Programs\\Tool\\Readme.lnk") || !c.result)
+            << c.what;
+    }
+    ASSERT_EQ(os_.Links().size(), 3u);
+    const ShellLinkData& d = os_.Links()[0].data;
+    EXPECT_EQ(d.target, "C:\\Tool\\readme.txt");
+    EXPECT_EQ(d.workingDir, "C:\\Tool");
+    EXPECT_EQ(d.description, "Readme");
+    EXPECT_EQ(d.iconPath + "," + std::to_string(d.iconIndex), "C:\\Tool\\tool.exe,2");
+
+    // A folder that cannot be created, and a link path the system cannot take.
+    log_.SetFolder("C:\\Tool");
+    os_.FailNth(HostOp::CreateDirectory, 1);
+    EXPECT_FALSE(WriteShortcut(Context(), {"X", "t", "C:\\New\\Place", "", 0}));
+    EXPECT_FALSE(WriteShortcut(Context(), {std::string(120, 'n'), "t", "C:\\" + std::string(140, 'f'), "", 0}));
+    EXPECT_EQ(log_.Text(), "");
+    EXPECT_FALSE(Exists("C:\\" + std::string(140, 'f')));
+}
+
+TEST_F(ActionsTest, ProgramsStartWaitAndFail) {
+    WriteFile("C:\\Tool\\run.exe", "MZ");
+    WriteFile("C:\\tool.exe", "MZ");
+    state_.folders.targetDir = "C:\\Tool";
+    struct Case {
+        ProgramRecord record;
+        bool result;
+        std::size_t started;
+    } cases[] = {
+        {{2, "<TARGET_DIR>\\run.exe", "run.exe /x <TARGET_DIR>", 0, 1}, true, 1},
+        {{1, "<TARGET_DIR>\\run.exe", "", 0, 0}, true, 0},
+        {{0, "C:\\missing.exe", "", 0, 0}, true, 0},
+        {{2, "C:\\Tool\\missing.exe", "", 0, 0}, false, 0},
+        {{2, "C:\\Tool\\run.exe", "/quiet", 3, 0}, true, 1},
+    };
+    os_.SetProcessPolls(3);
+    for (const Case& c : cases) {
+        std::size_t before = os_.Processes().size();
+        PollingWaiter waiter(os_);
+        EXPECT_EQ(RunProgram(Context(), c.record, waiter), c.result) << c.record.programPath;
+        EXPECT_EQ(os_.Processes().size() - before, c.started) << c.record.programPath;
+    }
+    ASSERT_EQ(os_.Processes().size(), 2u);
+    const RecordedProcess& waited = os_.Processes()[0];
+    EXPECT_EQ(waited.pollsLeft, 0);  // waited until it ended
+    EXPECT_EQ(waited.start.application, "C:\\Tool\\run.exe");
+    EXPECT_EQ(waited.start.commandLine, "run.exe /x C:\\Tool");
+    EXPECT_EQ(waited.start.currentDir, "C:\\Tool");
+    EXPECT_FALSE(waited.start.useShowCommand);
+    const RecordedProcess& shown = os_.Processes()[1];
+    EXPECT_EQ(shown.pollsLeft, 3);  // not waited for
+    EXPECT_TRUE(shown.start.useShowCommand);
+    EXPECT_EQ(shown.start.showCommand, 3);
+    // No backslash: the empty current folder.
+    ActionContext context = Context();
+    EXPECT_EQ(ProgramStartFor(context, {2, "tool.exe", "", 0, 0}).currentDir, "");
+}
+
+TEST_F(ActionsTest, CompletionOrderAcrossBothScriptsAndRegistration) {
+    WriteFile("C:\\Tool\\run.exe", "MZ");
+    WriteFile("C:\\Tool\\tool.ex_", "new");
+    WriteFile("C:\\Tool\\tool.exe", "old");
+    First().header.mainModuleSource = "<TARGET_DIR>\\tool.ex_";
+    First().shortcuts = {{"A", "<TARGET_DIR>\\a", "C:\\Links", "", 0}};
+    First().registry = {Reg("HKEY_CURRENT_USER\\Software\\Tool", "First", 2, "1")};
+    First().programs = {{2, "<TARGET_DIR>\\run.exe", "first", 0, 1}};
+    ScriptHalf second;
+    second.shortcuts = {{"B", "<TARGET_DIR>\\b", "C:\\Links", "", 0}};
+    second.registry = {Reg("HKEY_CURRENT_USER\\Software\\Tool", "Second", 1)};
+    second.programs = {{2, "<TARGET_DIR>\\run.exe", "second", 0, 0}};
+    state_.script.SetSecond(second);
+    log_.SetFolder("C:\\Tool");
+
+    ASSERT_TRUE(Complete());
+    EXPECT_EQ(ReadFile("C:\\Tool\\tool.exe"), "new");
+    EXPECT_FALSE(Exists("C:\\Tool\\tool.ex_"));
+    ASSERT_EQ(os_.Links().size(), 2u);
+    EXPECT_EQ(os_.Links()[0].path + os_.Links()[1].path, "C:\\Links\\A.lnkC:\\Links\\B.lnk");
+    ASSERT_EQ(os_.Processes().size(), 2u);
+    EXPECT_EQ(os_.Processes()[0].start.commandLine + os_.Processes()[1].start.commandLine, "firstsecond");
+
+    const std::string key = "HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ToolKey";
+    EXPECT_EQ(log_.Text(),
+              "FILE    C:\\Tool\\tool.exe\n"
+              "FILE    C:\\Links\\\nFILE    C:\\Links\\A.lnk\nFILE    C:\\Links\\B.lnk\n"
+              "REGE    HKEY_CURRENT_USER\\Software\\Tool\\\nREGE    HKEY_CURRENT_USER\\Software\\Tool\\First\n"
+              "REGE    HKEY_CURRENT_USER\\Software\\Tool\\Second\n"
+              "REGE    " + key + "\\\nREGE    " + key + "\\DisplayName\n"
+              "REGE    " + key + "\\\nREGE    " + key + "\\UninstallString\n"
+              "REGE    " + key + "\\\nREGE    " + key + "\\InstalledPath\n"
+              "REGE    " + key + "\\\nREGE    " + key + "\\InstalledVersion\n"
+              "REGE    " + key + "\\\nREGE    " + key + "\\Installed MainModule\n");
+    const std::string sub = UninstallKeyPath("ToolKey");
+    EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "DisplayName"), "Tool 1.2");
+    EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "UninstallString"), "\"C:\\Tool\\uninstall.exe\" Tool");
+    EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "Installed MainModule"), "C:\\Tool\\tool.exe");
+    EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "InstalledVersion"), "1.2");
+    // Start-up's previous-installation check finds the folder in the quoted value.
+    EXPECT_EQ(FolderOfUninstallString(os_.Mbcs(), Value(RegRoot::LocalMachine, sub, "UninstallString")), "C:\\Tool");
+}
+
+TEST_F(ActionsTest, CompletionVariantsAndFailures) {
+    int n = 0;
+    struct Case {
+        const char* what;
+        std::function<void(ActionsTest&)> arrange;
+        bool result;
+        std::string installedVersion;  // "<absent>": nothing registered
+        std::string displayName;
+    } cases[] = {
+        {"full", [](ActionsTest&) {}, true, "1.2", "Tool 1.2"},
+        {"no main module source: target logged, expanded",
+         [](ActionsTest& t) { t.First().header.mainModuleSource.clear(); }, true, "1.2", "Tool 1.2"},
+        {"version from the linked set's volume",
+         [](ActionsTest& t) {
+             t.First().header.versionFromVolume = "yes";
+             t.state_.script.SetVolumeVersion("1.2.7");
+         },
+         true, "1.2.7", "Tool 1.2"},
+        {"update writes path and version only",
+         [](ActionsTest& t) {
+             t.First().header.setupKind = kSetupKindUpdate;
+             t.First().header.versionFromVolume = "yes";
+         },
+         true, "1.2", "<absent>"},
+        {"another kind: as an update", [](ActionsTest& t) { t.First().header.setupKind = 7; }, true, "1.2", "<absent>"},
+        {"/p: COM only", [](ActionsTest& t) { t.state_.switchFlags = kSwitchNoChanges; }, true, "<absent>", "<absent>"},
+        {"COM already initialised", [](ActionsTest& t) { t.os_.SetComInitialised(true); }, false, "<absent>", "<absent>"},
+        {"main module cannot be moved",
+         [](ActionsTest& t) {
+             t.First().header.mainModuleSource = "<TARGET_DIR>\\tool.ex_";
+             t.WriteFile("C:\\Tool\\tool.ex_", "new");
+             t.os_.FailNth(HostOp::MoveFile, 1);
+         },
+         false, "<absent>", "<absent>"},
+        {"uninstall key too long", [](ActionsTest& t) { t.First().header.uninstallKey = std::string(200, 'k'); },
+         false, "<absent>", "<absent>"},
+        {"uninstall string too long", [](ActionsTest& t) { t.First().header.modelName = std::string(250, 'm'); },
+         false, "<absent>", "<absent>"},
+        {"a failing registry record stops the step",
+         [](ActionsTest& t) { t.First().registry = {Reg("HKEY_BAD\\X", "v", 2)}; }, false, "<absent>", "<absent>"},
+        {"a missing program stops the step",
+         [](ActionsTest& t) { t.First().programs = {{2, "C:\\none.exe", "", 0, 0}}; }, false, "<absent>", "<absent>"},
+    };
+    for (const Case& c : cases) {
+        // A fresh state and log per case, each under its own uninstall key.
+        log_ = CInstallLog();
+        Reset();
+        First().header.uninstallKey = "Key" + std::to_string(n++);
+        os_.SetComInitialised(false);
+        c.arrange(*this);
+        const std::string sub = UninstallKeyPath(First().header.uninstallKey);
+        EXPECT_EQ(Complete(), c.result) << c.what;
+        EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "InstalledVersion"), c.installedVersion) << c.what;
+        EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "DisplayName"), c.displayName) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace cabsetup::testing
