@@ -5,6 +5,7 @@
 #include "app/setup_state.h"
 #include "app/startup.h"
 #include "platform/win32/win32_os.h"
+#include "wizard/wizard_dialog.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     cabsetup::RestrictDllSearchPath();
@@ -17,6 +18,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         cabsetup::ReportStartupRefusal(os, state, result);
         return cabsetup::ExitCodeFor(result.outcome);
     }
-    // Start-up is complete; the wizard dialog takes over from here once it exists.
-    return cabsetup::kExitSuccess;
+    return cabsetup::RunWizard(os, state);
 }

@@ -57,6 +57,7 @@ public:
 
     // The window that owns the program's message boxes (the wizard once it exists).
     void SetOwnerWindow(WindowHandle owner) { owner_ = owner; }
+    WindowHandle OwnerWindow() const { return owner_; }
 
 private:
     SystemCodePage codePage_;
