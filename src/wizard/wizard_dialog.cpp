@@ -382,6 +382,10 @@ void CWizardDlg::Paint() {
         if (picture_.Loaded()) {
             RECT side = ItemRect(IDC_SIDE_PICTURE);
             lines(area);
+            // A picture smaller than its frame leaves white, not grey, around it.
+            RECT frame = area;
+            frame.right = side.right;
+            FillRect(dc, &frame, whiteBrush_);
             fill.left = side.right;
             picture_.Draw(side.left, side.top, 0, 0, side.right - side.left, side.bottom - side.top, dc);
         }

@@ -93,7 +93,8 @@ BOOL CALLBACK FindDialogOfProcess(HWND w, LPARAM param) {
     GetWindowThreadProcessId(w, &pid);
     char cls[64] = {};
     GetClassNameA(w, cls, sizeof cls);
-    if (pid == search->processId && IsWindowVisible(w) && std::string(cls) == "#32770") {
+    // The wizard is a dialog too: only boxes and prompts count.
+    if (pid == search->processId && IsWindowVisible(w) && std::string(cls) == "#32770" && !GetDlgItem(w, 1001)) {
         search->found = w;
         return FALSE;
     }

@@ -1,0 +1,138 @@
+// The wizard's dialogs inside this process, driven from a second thread: the
+// program wait dialog, the file prompt, and the restart at the end, which
+// goes through the seam and is recorded here (the real one would end every
+// process of the prefix).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "manifest.h"
+#include "package_builder.h"
+#include "wine_support.h"
+#include "wizard/media_prompt_dialog.h"
+#include "wizard/program_wait_dialog.h"
+#include "wizard/wizard_dialog.h"
+#include "wizard_driving.h"
+
+namespace cabsetup {
+namespace {
+
+class RecordingOs : public Win32Os {
+public:
+    void RestartComputer(bool enableShutdownPrivilege) override {
+        ++restarts;
+        privilege = enableShutdownPrivilege;
+    }
+    int restarts = 0;
+    bool privilege = false;
+};
+
+HWND WaitForWindow(const char* caption) {
+    HWND w = nullptr;
+    wine::DrivenSetup::WaitUntil([&] { return (w = FindWindowA("#32770", caption)) && IsWindowVisible(w); }, 20000);
+    return w;
+}
+
+TEST(WineProgramWait, EndsWhenTheProcessEndsWhateverItsExitCode) {
+    Win32Os os;
+    HWND owner = CreateWindowA("STATIC", "owner", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    const char* system = "C:\\windows\\system32\\cmd.exe";
+    for (const char* commandLine : {"cmd.exe /c exit 259", "cmd.exe /c exit 0"}) {
+        ProcessStart start{system, commandLine, "C:\\windows\\system32"};
+        Os::HandlePtr process = os.CreateProcess(start);
+        ASSERT_TRUE(process) << commandLine;
+        DWORD begin = GetTickCount();
+        DialogWaiter(os, owner).WaitForExit(*process);
+        EXPECT_TRUE(os.ProcessEnded(*process)) << commandLine;
+        EXPECT_LT(GetTickCount() - begin, 10000u) << commandLine;
+    }
+    DestroyWindow(owner);
+}
+
+TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
+    Win32Os os;
+    std::atomic<bool> sawFloppy{false};
+    std::thread user([&] {
+        HWND prompt = WaitForWindow("Insert Next Disk.");
+        if (!prompt) return;
+        sawFloppy = wine::DialogText(prompt, 1017) == "Insert [Data2] Disk to [A:] Drive." &&
+                    wine::DialogText(prompt, 1018) == "a:\\Data2.dat" && wine::DialogText(prompt, IDOK) == "OK(&O)";
+        SendMessageA(GetDlgItem(prompt, 1018), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("D:\\disk2\\Data2.dat"));
+        PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    std::string answer;
+    EXPECT_EQ(AskForFile(os, nullptr, "a:\\Data2.dat", "Data2.dat", answer), 1);
+    user.join();
+    EXPECT_TRUE(sawFloppy);
+    EXPECT_EQ(answer, "D:\\disk2\\Data2.dat");
+}
+
+// A package that asks for a restart, installed through the wizard in this process.
+class WineWizardRestart : public ::testing::TestWithParam<bool> {
+protected:
+    WineWizardRestart() : folder_(std::string("WizardRestart") + (GetParam() ? "Finish" : "CloseBox")) {
+        mksetup::Manifest m;
+        std::string source = folder_ / "one.txt";
+        wine::WriteBytes(source, {'o', 'n', 'e'});
+        m.files.push_back({source, "<TARGET_DIR>\\one.txt", 0x08, 0});
+        ScriptHeader& h = m.script.header;
+        h.setupKind = kSetupKindFull;
+        h.modelName = "Restart Test";
+        h.windowTitle = caption_;
+        h.uninstallKey = key_;
+        h.finishOptions = "xREBOOTx";
+        mksetup::BuildOptions options;
+        options.outDir = folder_ / "pkg";
+        mksetup::BuildResult result;
+        std::string error;
+        EXPECT_TRUE(mksetup::BuildPackage(m, options, result, error)) << error;
+        state_.sourceDir = folder_ / "pkg";
+        EXPECT_TRUE(state_.script.LoadScript(os_, true, std::string(), state_.sourceDir));
+        state_.folders.targetDir = folder_ / "target";
+        state_.folders.workBaseDir = folder_.Path();
+    }
+    ~WineWizardRestart() override {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key_).c_str());
+    }
+
+    std::string caption_ = GetParam() ? "Restart Test Finish" : "Restart Test Close";
+    std::string key_ = GetParam() ? "CabsetupRestartFinish" : "CabsetupRestartClose";
+    wine::TestFolder folder_;
+    RecordingOs os_;
+    SetupState state_;
+};
+
+TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
+    const bool finish = GetParam();
+    std::atomic<bool> boxShownChecked{false};
+    std::thread user([&] {
+        HWND w = WaitForWindow(caption_.c_str());
+        if (!w) return;
+        auto click = [&](int id) { SendMessageA(GetDlgItem(w, id), BM_CLICK, 0, 0); };
+        click(1001);
+        click(1014);
+        click(1001);
+        click(1001);
+        if (!wine::DrivenSetup::WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, 1006)) != 0; }, 60000)) return;
+        boxShownChecked = IsWindowVisible(GetDlgItem(w, 1024)) &&
+                          SendMessageA(GetDlgItem(w, 1024), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        if (finish) click(1001);
+        else PostMessageA(w, WM_CLOSE, 0, 0);
+    });
+    int exitCode = RunWizard(os_, state_);
+    user.join();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(boxShownChecked);
+    EXPECT_EQ(os_.restarts, finish ? 1 : 0);
+    // Wine reports the NT family: the privilege is always enabled there.
+    if (finish) {
+        EXPECT_TRUE(os_.privilege);
+    }
+    EXPECT_EQ(wine::ReadText(folder_ / "target\\one.txt"), "one");
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, WineWizardRestart, ::testing::Bool());
+
+}  // namespace
+}  // namespace cabsetup
