@@ -1,17 +1,27 @@
 #include "engine/workspace.h"
 
-#include <cstdio>
-
 #include "app/paths.h"
 
 namespace cabsetup {
 
+namespace {
+
+// Zero-padded decimal digits; the printf family would cost setup.exe its
+// whole floating-point formatter.
+void AppendDigits(std::string& out, int value, int width) {
+    char digits[8];
+    for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
+    out.append(digits, static_cast<std::size_t>(width));
+}
+
+}  // namespace
+
 std::string CreateWorkspace(Os& os, const std::string& baseFolder) {
     LocalTime t = os.Now();
-    char name[64];
-    std::snprintf(name, sizeof name, "\\_setup_%04d%02d%02d%02d%02d%02d_", t.year % 10000, t.month % 100, t.day % 100,
-                  t.hour % 100, t.minute % 100, t.second % 100);
-    std::string path = baseFolder + name;
+    std::string path = baseFolder + "\\_setup_";
+    AppendDigits(path, t.year % 10000, 4);
+    for (int part : {t.month, t.day, t.hour, t.minute, t.second}) AppendDigits(path, part % 100, 2);
+    path += '_';
     if (!CreateFolderPath(os, baseFolder)) return {};
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::string candidate = attempt == 1 ? path : path + std::to_string(attempt);
