@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The install engine against NSIS (zlib, silent) on the same payloads, both
-# under one warm Wine prefix and one Xvfb: min and median of 3 runs each.
+# The install engine and the whole setup.exe /a /s against NSIS (zlib,
+# silent) on the same payloads, all under one warm Wine prefix and one Xvfb:
+# min and median of 5 runs each.
 # Usage: bench/bench-engine.sh [SETS...]   (default: "200:20 2000:200", files:MiB)
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
@@ -29,7 +30,8 @@ for set in "$@"; do
   work="build/bench/payload-$files-$mib"
   [ -f "$work/manifest.toml" ] || python3 bench/gen_payload.py "$work" "$files" "$mib"
   pkg="$bench/pkg-$files"
-  build/native-release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$pkg" --clean -q >/dev/null
+  build/native-release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$pkg" --clean -q \
+    --setup-exe build/win64/src/setup.exe >/dev/null
   cat >"$work/nsis.nsi" <<NSI
 Unicode true
 Target amd64-unicode
@@ -45,18 +47,25 @@ Section
 SectionEnd
 NSI
   (cd "$work" && makensis -V1 nsis.nsi)
-  engine=() nsis=()
-  for run in 1 2 3; do
-    rm -rf "$bench/engine-target" "$bench/nsis-target"
+  setup_target="$WINEPREFIX/drive_c/Program Files/Bench"
+  engine=() setup=() nsis=()
+  for run in 1 2 3 4 5; do
+    rm -rf "$bench/engine-target" "$bench/nsis-target" "$setup_target"
+    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
     engine+=("$(seconds "$wine64" "$bench/engine_driver.exe" "C:\\bench\\pkg-$files" "C:\\bench\\engine-target")")
+    setup+=("$(seconds "$wine64" cmd /c "cd /d C:\\bench\\pkg-$files && setup.exe /a /s")")
     nsis+=("$(seconds "$wine64" "$bench/nsis-$files.exe" /S "/D=C:\\bench\\nsis-target")")
   done
-  # Both must really have installed everything.
+  # Each must really have installed everything.
   got_e=$(find "$bench/engine-target" -type f | wc -l) got_n=$(find "$bench/nsis-target" -type f | wc -l)
-  echo "payload $files files / $mib MiB: engine installed $got_e files, NSIS $got_n"
+  got_s=$(find "$setup_target" -type f ! -name flist.lst | wc -l)
+  echo "payload $files files / $mib MiB: engine installed $got_e files, setup.exe $got_s ($(cat "$bench/pkg-$files/installerror.txt")), NSIS $got_n"
   echo "  engine (setup's worker): $(median "${engine[@]}")  per file $(python3 -c "print(f'{min(map(float, \"${engine[*]}\".split()))/$files*1000:.2f} ms')")"
+  echo "  setup.exe /a /s:         $(median "${setup[@]}")"
   echo "  NSIS zlib /S:            $(median "${nsis[@]}")"
-  python3 -c "import statistics as s; e=sorted(map(float,'${engine[*]}'.split())); n=sorted(map(float,'${nsis[*]}'.split())); print(f'  ratio engine/NSIS: min {e[0]/n[0]:.2f}, median {s.median(e)/s.median(n):.2f} (goal <= 0.8)')"
-  rm -rf "$bench/engine-target" "$bench/nsis-target"
+  ratio() { python3 -c "import statistics as s; e=sorted(map(float,'$2'.split())); n=sorted(map(float,'${nsis[*]}'.split())); print(f'  ratio $1/NSIS: min {e[0]/n[0]:.2f}, median {s.median(e)/s.median(n):.2f} (goal <= 0.8)')"; }
+  ratio engine "${engine[*]}"
+  ratio setup.exe "${setup[*]}"
+  rm -rf "$bench/engine-target" "$bench/nsis-target" "$setup_target"
 done
 INNER

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Static checks of a built setup.exe: it imports only system DLLs and its
-# resources hold both string tables, the manifest and the icon.
+# Static checks of a built setup.exe: it imports only system DLLs, its
+# resources hold both string tables, the three dialogs, the header picture,
+# the manifest and the icon, and the shipped i686 build stays within 300 KiB.
 # Usage: check-shipped-exe.sh SETUP_EXE ARCH(i686|x86_64)
 set -euo pipefail
 exe=$1 arch=$2
@@ -25,6 +26,15 @@ korean=$(awk '/^LANGUAGE 9, 1/ {lang="en"} /^LANGUAGE 18, 1/ {lang="ko"} lang=="
 grep -q 'requireAdministrator' "$exe" || { echo "FAIL: no manifest asking for administrator rights"; fail=1; }
 grep -q '^128 ICON\|^128 GROUP_ICON' "$rc" || grep -qi 'icon' "$rc" || { echo "FAIL: no icon 128"; fail=1; }
 
+for dialog in 129 135 139; do
+  grep -q "^$dialog DIALOGEX" "$rc" || { echo "FAIL: no dialog $dialog"; fail=1; }
+done
+grep -qE '^137 (BITMAP|2 /\* RT_BITMAP)' "$rc" || { echo "FAIL: no bitmap 137"; fail=1; }
+
 size=$(stat -c %s "$exe")
+if [ "$arch" = i686 ] && [ "$size" -gt 307200 ]; then
+  echo "FAIL: $size bytes, more than 300 KiB"
+  fail=1
+fi
 echo "setup.exe ($arch): $size bytes; imports: $(echo $dlls | tr '\n' ' '); strings: $english English, $korean Korean"
 exit $fail

@@ -8,57 +8,92 @@ trap wine_session_stop EXIT
 
 drive_c="$WINEPREFIX/drive_c"
 demo="$drive_c/cabsetup-demo"
-rm -rf "$demo"
+target="$drive_c/Program Files/Example Software/Hello"
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ExampleHello'
+rm -rf "$demo" "$target"
+"$wine64" reg delete "$uninstall" /f >/dev/null 2>&1 || true
 mkdir -p "$demo/empty"
 cp build/win64/src/setup.exe "$demo/empty/setup.exe"
 # A batch file reports the program's whole exit code (Linux sees only its low byte).
-printf '@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/empty/run.bat"
-# The example package, built by mksetup, with the tested setup.exe in it.
-build/native/tools/mksetup/mksetup build examples/hello/manifest.toml -o "$demo/package" --clean -q \
-  --setup-exe build/win64/src/setup.exe >"$out/mksetup-build.txt"
-build/native/tools/mksetup/mksetup inspect "$demo/package" >"$out/inspect.txt"
-build/native/tools/mksetup/mksetup verify "$demo/package" --against examples/hello/manifest.toml >"$out/verify.txt" || true
-printf '@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/package/run.bat"
-cp build/win64/tests/startup_probe.exe "$demo/package/"
+runner='@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n'
+printf "$runner" >"$demo/empty/run.bat"
+# The example package and its update, built by mksetup, with the tested setup.exe in them.
+mksetup=build/native/tools/mksetup/mksetup
+$mksetup build examples/hello/manifest.toml -o "$demo/hello" --clean -q --setup-exe build/win64/src/setup.exe >"$out/mksetup-build.txt"
+$mksetup build examples/hello-update/manifest.toml -o "$demo/hello-update" --clean -q --setup-exe build/win64/src/setup.exe >>"$out/mksetup-build.txt"
+{ $mksetup inspect "$demo/hello"; echo; $mksetup inspect "$demo/hello-update"; } >"$out/inspect.txt"
+$mksetup verify "$demo/hello" --against examples/hello/manifest.toml >"$out/verify.txt" || true
+printf "$runner" >"$demo/hello/run.bat"
+printf "$runner" >"$demo/hello-update/run.bat"
 
 run() { { "$wine64" cmd /c "$@" 2>/dev/null || true; } | tr -d "\r"; }
+registered() {
+  echo "   registry:"
+  for key in "$uninstall" 'HKLM\Software\Example Software\Hello' 'HKCU\Software\Example Software\Hello'; do
+    "$wine64" reg query "$key" 2>/dev/null | tr -d '\r' | sed -n 's/^    /      /p' | sed "s|^|   ${key%%\\*}: |" || true
+  done
+  echo "   links:"
+  find "$drive_c" -name 'Hello readme.lnk' -printf '      %P (%s bytes)\n' 2>/dev/null
+}
+
+# Every page of the wizard, driven by messages, in English and in Korean.
+shots="$out/shots"
+mkdir -p "$shots" "$out/screenshots"
+export CABSETUP_SHOTS="Z:${shots//\//\\}"
+( cd build/win64/tests/win
+  "$wine64" ./wine_tests.exe --gtest_filter=HelloPackages.WizardDrivenThroughEveryPage >"$out/wizard-en.txt" 2>&1 || true
+  LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 CABSETUP_KOREAN_RUN=1 \
+    "$wine64" ./wine_tests.exe --gtest_filter=HelloPackages.WizardDrivenThroughEveryPage >"$out/wizard-ko.txt" 2>&1 || true )
+unset CABSETUP_SHOTS
+for f in "$shots"/*.bmp; do [ -e "$f" ] && convert "$f" "$out/screenshots/$(basename "${f%.bmp}").png"; done
+rm -rf "$shots"
 
 {
   echo "== setup.exe: $(stat -c %s build/win32/src/setup.exe) bytes (i686, shipped), $(stat -c %s build/win64/src/setup.exe) bytes (x86_64, tested)"
   echo
-  echo "== mksetup built the example package:"
+  echo "== mksetup built the example package and its update:"
   cat "$out/mksetup-build.txt"
   echo "   verify: $(tail -n 1 "$out/verify.txt") (inspect.txt and verify.txt hold the details)"
   echo
-  echo "== The example package (full installation), start-up as setup.exe runs it with /a:"
-  run 'C:\cabsetup-demo\package\startup_probe.exe' /a
+  echo "== The wizard, driven page by page (screenshots/):"
+  echo "   English: $(grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$out/wizard-en.txt" | head -n 1)"
+  echo "   Korean:  $(grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$out/wizard-ko.txt" | head -n 1)"
+  echo "   $(ls "$out/screenshots" | tr '\n' ' ')"
   echo
-  echo "== setup.exe /a /s on the example package (start-up passes; the wizard is not built yet):"
-  run 'C:\cabsetup-demo\package\run.bat' /a /s
+  echo "== setup.exe /a /s installs examples/hello:"
+  rm -f "$drive_c/windows/temp/hello-ran.txt"
+  run 'C:\cabsetup-demo\hello\run.bat' /a /s | sed 's/^/   /'
+  echo "   status file: $(cat "$demo/hello/installerror.txt")"
+  echo "   installed:"
+  (cd "$target" && find . -type f -printf '      %P (%s bytes)\n' | sort)
+  registered
+  echo "   the program it ran left: $(tr -d '\r' <"$drive_c/windows/temp/hello-ran.txt" 2>/dev/null || echo nothing)"
+  echo "   flist.lst:"
+  sed 's/^/      /' "$target/flist.lst"
   echo
-  echo "== The install engine (worker thread, system cabinet interface) installs the example package:"
-  cp build/win64/bench/engine_driver.exe "$demo/"
-  rm -rf "$drive_c/Program Files/Example Software/Hello"
-  run 'C:\cabsetup-demo\engine_driver.exe' 'C:\cabsetup-demo\package' 'C:\Program Files\Example Software\Hello'
-  (cd "$drive_c/Program Files/Example Software/Hello" && find . -type f -printf '   %P (%s bytes)\n' | sort)
+  echo "== setup.exe /a /s installs examples/hello-update over it:"
+  run 'C:\cabsetup-demo\hello-update\run.bat' /a /s | sed 's/^/   /'
+  echo "   status file: $(cat "$demo/hello-update/installerror.txt")"
+  echo "   InstalledVersion: $("$wine64" reg query "$uninstall" /v InstalledVersion 2>/dev/null | tr -d '\r' | awk '/InstalledVersion/ {print $3}')"
+  echo "   changes.txt: $(head -n 1 "$target/changes.txt" | tr -d '\r')"
   echo
   echo "== setup.exe /a /s with no setup.inf:"
-  run 'C:\cabsetup-demo\empty\run.bat' /a /s
-  echo "status file: $(cat "$demo/empty/installerror.txt")"
+  run 'C:\cabsetup-demo\empty\run.bat' /a /s | sed 's/^/   /'
+  echo "   status file: $(cat "$demo/empty/installerror.txt")"
   echo
   echo "== setup.exe with no setup.inf, interactive:"
 } >"$out/summary.txt"
 
 # The interactive refusal: wait for the box, photograph it, press Enter.
 ( run 'C:\cabsetup-demo\empty\run.bat' >"$out/interactive.txt" ) &
-runner=$!
+runner_pid=$!
 if box=$(timeout 60 xdotool search --sync --onlyvisible --name '^setup$' | head -n 1); then
   sleep 1
   import -window root "$out/init-error.png"
   xdotool key --window "$box" Return
-  echo "message box \"setup\" shown; screenshot init-error.png" >>"$out/summary.txt"
+  echo "   message box \"setup\" shown; screenshot init-error.png" >>"$out/summary.txt"
 else
-  echo "no message box appeared within 60 s" >>"$out/summary.txt"
+  echo "   no message box appeared within 60 s" >>"$out/summary.txt"
 fi
-wait "$runner" || true
-cat "$out/interactive.txt" >>"$out/summary.txt"
+wait "$runner_pid" || true
+sed 's/^/   /' "$out/interactive.txt" >>"$out/summary.txt"

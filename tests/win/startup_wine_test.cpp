@@ -125,20 +125,31 @@ TEST_F(SetupExeTest, UpdateOverAVersionOutOfRange) {
     EXPECT_EQ(StatusFile(), "Error");
 }
 
+// Past start-up the wizard runs and the engine creates the target folder
+// before it looks for the data volumes, which these scripts do not have: the
+// folder shows where start-up pointed the installation.
 TEST_F(SetupExeTest, UpdateFindsAQuotedUninstallString) {
     WriteScript(kSetupKindUpdate);
-    key_.SetString("UninstallString", "\"C:\\Program Files\\Tool\\uninstall.exe\" Tool");
+    const std::string installed = folder_ / "Installed Tool";
+    key_.SetString("UninstallString", "\"" + installed + "\\uninstall.exe\" Tool");
     key_.SetString("InstalledVersion", "1.5");
     wine::SetupRun run = Run("/a /s");
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 1603u);
     EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(StatusFile(), "Error");
+    EXPECT_NE(GetFileAttributesA(installed.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(SetupExeTest, FullInstallationPassesStartup) {
+    const std::string target = "C:\\Program Files\\Vendor\\Tool";
+    wine::RemoveTree(target);
     WriteScript(kSetupKindFull);
     wine::SetupRun run = Run("/a /s");
-    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.exitCode, 1603u);
     EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(StatusFile(), "Error");
+    EXPECT_NE(GetFileAttributesA(target.c_str()), INVALID_FILE_ATTRIBUTES);
+    wine::RemoveTree(target);
 }
 
 }  // namespace

@@ -114,9 +114,9 @@ TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
         click(1014);
         click(1001);
         click(1001);
-        if (!wine::DrivenSetup::WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, 1006)) != 0; }, 60000)) return;
-        boxShownChecked = IsWindowVisible(GetDlgItem(w, 1024)) &&
-                          SendMessageA(GetDlgItem(w, 1024), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        // The restart box is the last thing the finish page shows.
+        if (!wine::DrivenSetup::WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, 1024)) != 0; }, 60000)) return;
+        boxShownChecked = SendMessageA(GetDlgItem(w, 1024), BM_GETCHECK, 0, 0) == BST_CHECKED;
         if (finish) click(1001);
         else PostMessageA(w, WM_CLOSE, 0, 0);
     });
