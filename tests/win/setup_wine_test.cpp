@@ -95,6 +95,12 @@ protected:
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello");
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\Example Software\\Hello");
         DeleteFileA(kMarker);
+        // The readme's link, wherever this system's programs folder is.
+        for (int folder : {CSIDL_PROGRAMS, CSIDL_COMMON_PROGRAMS}) {
+            char programs[MAX_PATH] = {};
+            if (SUCCEEDED(SHGetFolderPathA(nullptr, folder, nullptr, 0, programs)))
+                wine::RemoveTree(std::string(programs) + "\\Hello");
+        }
     }
 
     void Build(const std::string& example, const std::string& out) {
@@ -150,6 +156,7 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
     for (const std::string& line : lines)
         if (line.size() > 4 && line.compare(line.size() - 4, 4, ".lnk") == 0) link = line.substr(8);
     ASSERT_FALSE(link.empty()) << flist;
+    EXPECT_TRUE(Has(lines, "FILE    " + link.substr(0, link.rfind('\\') + 1))) << "the link's new folder is logged";
     ASSERT_EQ(CoInitialize(nullptr), S_OK);  // this process only reads links; setup.exe ran in its own
     EXPECT_EQ(ReadLink(link), t + "\\readme.txt|" + t + "|Hello readme");
     CoUninitialize();
