@@ -26,8 +26,10 @@ public:
         folder_.clear();
     }
     // Sorts the records longest first and writes folder\flist.lst; with
-    // noChanges the old file is only deleted.
-    void Save(Os& os, bool noChanges);
+    // noChanges the old file is only deleted. False when a write failed: a
+    // log cut short would make the uninstaller leave files behind. A log
+    // that cannot be created at all is skipped silently, as before.
+    bool Save(Os& os, bool noChanges);
 
     const std::string& Folder() const { return folder_; }
     const std::string& Text() const { return text_; }

@@ -7,9 +7,6 @@ namespace cabsetup {
 
 namespace {
 
-// MAX_PATH: the link's path travels in a 260-character wide buffer.
-constexpr std::size_t kMaxLinkPath = 260;
-
 std::string Expanded(const ActionContext& context, std::string text, int mode) {
     ExpandPlaceholders(context.os.Mbcs(), context.state, text, mode);
     return text;
@@ -42,8 +39,9 @@ bool WriteShortcut(const ActionContext& context, const ShortcutRecord& record) {
 
     const std::string folder = Expanded(context, record.linkFolder, mode);
     const std::string linkPath = folder + "\\" + fileName;
-    // A path cut to fit would save the link under another name.
-    if (linkPath.size() >= kMaxLinkPath) return false;
+    // The link's path travels in a MAX_PATH wide buffer; a path cut to fit
+    // would save the link under another name.
+    if (linkPath.size() >= kMaxPath) return false;
     if (!FindFolderMatch(os, folder)) {
         if (!CreateFolderPath(os, folder)) return false;
         context.log.AddFile(folder + "\\");

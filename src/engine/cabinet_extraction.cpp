@@ -11,29 +11,49 @@ namespace cabsetup {
 
 namespace {
 
-constexpr std::size_t kMaxPath = 260;
-
 // The old file while its replacement is unpacked: beside it, hidden, so
 // that a failed replacement can put it back.
 class SetAside {
 public:
     SetAside(Os& os, std::string destination) : os_(os), destination_(std::move(destination)) {}
 
-    static std::string NameFor(const std::string& destination) { return destination + ".cabsetup-old"; }
+    // "<file>.cabsetup-old" where that fits the system's path limit; beside a
+    // long path, a short name made from the file's path, never longer than
+    // the file's own name where it can be, so that it fits wherever the
+    // file fits and a "file in use" is never reported for a path too long.
+    static std::string NameFor(const CodePage& cp, const std::string& destination) {
+        std::string suffixed = destination + ".cabsetup-old";
+        if (suffixed.size() < kMaxPath) return suffixed;
+        std::uint32_t hash = 2166136261u;  // FNV-1a of the whole path
+        for (unsigned char c : destination) hash = (hash ^ c) * 16777619u;
+        static const char kHex[] = "0123456789abcdef";
+        std::string name = "~";
+        for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 0xF];
+        std::string folder = ParentFolder(cp, destination);
+        std::size_t room = destination.size() - folder.size() - 1;  // the file name's length
+        if (name.size() > room) name.resize(room < 1 ? 1 : room);
+        return folder + "\\" + name;
+    }
 
-    // A copy left behind by a run that crashed: put back when its file is
-    // gone, otherwise removed.
+    // A copy left behind by a run that crashed while unpacking is the only
+    // copy known to be whole: it goes back over whatever stands at the
+    // destination, a partial file included. It is never deleted unless it
+    // is back in place.
     void RecoverLeftover() {
-        std::string aside = NameFor(destination_);
+        std::string aside = NameFor(os_.Mbcs(), destination_);
         std::uint32_t attributes = 0;
         if (!os_.GetAttributes(aside, attributes) || (attributes & kAttrDirectory)) return;
-        os_.SetAttributes(aside, attributes & ~(kAttrHidden | kAttrReadOnly));
-        if (!FindFileMatch(os_, destination_) && os_.MoveFile(aside, destination_)) return;
-        os_.DeleteFile(aside);
+        std::uint32_t standing = 0;
+        if (os_.GetAttributes(destination_, standing)) {
+            if (standing & kAttrDirectory) return;
+            os_.SetAttributes(destination_, standing & ~kAttrReadOnly);
+            os_.DeleteFile(destination_);
+        }
+        if (os_.MoveFile(aside, destination_)) os_.SetAttributes(destination_, attributes & ~kAttrHidden);
     }
 
     bool Move() {
-        std::string aside = NameFor(destination_);
+        std::string aside = NameFor(os_.Mbcs(), destination_);
         os_.GetAttributes(destination_, attributes_);
         if (!os_.MoveFile(destination_, aside)) return false;
         os_.SetAttributes(aside, attributes_ | kAttrHidden);
@@ -45,14 +65,14 @@ public:
     void Restore() {
         if (!moved_) return;
         os_.DeleteFile(destination_);
-        std::string aside = NameFor(destination_);
+        std::string aside = NameFor(os_.Mbcs(), destination_);
         if (os_.MoveFile(aside, destination_)) os_.SetAttributes(destination_, attributes_ & ~kAttrDirectory);
         moved_ = false;
     }
 
     void Discard() {
         if (!moved_) return;
-        std::string aside = NameFor(destination_);
+        std::string aside = NameFor(os_.Mbcs(), destination_);
         os_.SetAttributes(aside, 0);
         os_.DeleteFile(aside);
         moved_ = false;

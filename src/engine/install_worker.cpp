@@ -26,35 +26,29 @@ InstallEngine::~InstallEngine() {
 int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
     if (thread_.joinable()) return 0;  // the worker runs once
     stopRequested_ = false;
-    workerRunning_ = false;
+    // Running from here on, so that a pause right after the start holds it.
+    workerRunning_ = true;
     status_ = status;
     log_ = log;
     try {
         thread_ = std::thread([this] { InstallWorkerMain(); });
     } catch (...) {
+        workerRunning_ = false;
         return 0;
     }
     return 1;
 }
 
 int InstallEngine::PauseInstallWorker(int suspend) {
-    if (!thread_.joinable()) return 0;
-    {
-        std::lock_guard lock(gateMutex_);
-        paused_ = suspend != 0;
-    }
-    gate_.notify_all();
+    if (!thread_.joinable() || !workerRunning_) return 0;
+    pauseMissedQuestion_ = !gate_.Pause(suspend != 0);
     return 1;
 }
 
 int InstallEngine::StopInstallWorker() {
     stopRequested_ = true;
-    {
-        // A stop also opens the gate: the worker must reach a check to see it.
-        std::lock_guard lock(gateMutex_);
-        paused_ = false;
-    }
-    gate_.notify_all();
+    // A stop also opens the gate: the worker must reach a check to see it.
+    gate_.Pause(false);
     // The worker may have reached a question to this very thread just before
     // the stop: answer it (the wizard answers a stopping engine's question as
     // cancelled) instead of waiting for each other for ever.
@@ -70,13 +64,8 @@ void InstallEngine::Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void InstallEngine::WaitWhilePaused() {
-    std::unique_lock lock(gateMutex_);
-    gate_.wait(lock, [this] { return !paused_; });
-}
-
 bool InstallEngine::Check() {
-    WaitWhilePaused();
+    gate_.Pass();
     os_.Yield();
     return !stopRequested_;
 }
@@ -91,20 +80,23 @@ void InstallEngine::ReportProgress(ProgressKind kind) {
     // Never backwards, whatever a set's counts say.
     if (kind != ProgressKind::Start && position < status_->Position()) position = status_->Position();
     status_->SetPosition(position);
-    WaitWhilePaused();
     // One progress message in the queue at a time: the wizard shows the latest
     // position when it handles it, and a flood of small files cannot fill the
     // queue and crowd out the final message.
-    if (status_->progressPending.exchange(true)) return;
-    if (!os_.PostNotify(status_->hwnd, NOTIFY_PROGRESS)) status_->progressPending = false;
+    gate_.PassThen([this] {
+        if (!status_->progressPending.exchange(true) && !os_.PostNotify(status_->hwnd, NOTIFY_PROGRESS))
+            status_->progressPending = false;
+    });
 }
 
 void InstallEngine::PostFinal(unsigned code) {
-    WaitWhilePaused();
-    if (stopRequested_ || !status_) return;
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!os_.PostNotify(status_->hwnd, code)) {
-        if (stopRequested_ || std::chrono::steady_clock::now() > until) return;  // the window is gone
+    if (!status_) return;
+    // Never dropped while someone is there to read it: a full queue is
+    // waited out, and only a wizard window that is gone ends the attempts.
+    for (;;) {
+        if (stopRequested_) return;
+        if (gate_.PassThen([&] { return os_.PostNotify(status_->hwnd, code); })) return;
+        if (!os_.WindowExists(status_->hwnd)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
@@ -115,14 +107,19 @@ bool InstallEngine::Fail() {
 }
 
 bool InstallEngine::AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer) {
-    // A stopping worker asks nobody: the wizard may be waiting for it to end.
-    WaitWhilePaused();
-    if (stopRequested_ || !status_) return false;
+    if (!status_) return false;
     // The question carries both in 256-byte fields; a longer path is refused, never cut.
     if (lookedFor.size() >= kStatusFieldSize || name.size() >= kStatusFieldSize) return false;
+    gate_.BeginAsking();
+    // A stopping worker asks nobody: the wizard may be waiting for it to end.
+    if (stopRequested_) {
+        gate_.EndAsking();
+        return false;
+    }
     status_->SetText(lookedFor);
     status_->SetDetail(name);
     os_.SendNotify(status_->hwnd, NOTIFY_ASK_MEDIA);
+    gate_.EndAsking();
     if (stopRequested_ || status_->Text() != "TRUE") return false;
     answer = status_->Detail();
     return true;
@@ -141,9 +138,10 @@ bool InstallEngine::RunSteps() {
     const std::string& target = state_.folders.targetDir;
     // The workspace and the target folder: failing either ends the run with
     // a message instead of leaving the wizard waiting.
-    state_.workDir = CreateWorkspace(os_, state_.folders.workBaseDir);
+    std::string failedFolder;
+    state_.workDir = CreateWorkspace(os_, state_.folders.workBaseDir, &failedFolder);
     if (state_.workDir.empty()) {
-        SetFolderStatus(state_.folders.workBaseDir + "\\_setup_");
+        SetFolderStatus(failedFolder);
         return Fail();
     }
     if (!state_.Has(kSwitchNoChanges) && !CreateFolderPath(os_, target)) {

@@ -3,9 +3,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -13,6 +11,7 @@
 #include "app/setup_state.h"
 #include "engine/engine_messages.h"
 #include "engine/install_status.h"
+#include "engine/pause_gate.h"
 #include "engine/volume_locator.h"
 #include "formats/volume_reader.h"
 #include "platform/os.h"
@@ -29,8 +28,13 @@ public:
     // 1 when the worker thread was started.
     int StartInstallWorker(InstallStatus* status, CInstallLog* log);
     // Holds the worker still (at its next check, post or question) or lets it
-    // go on. 0 when there is no worker.
+    // go on. 0 when there is no worker (none started, or it has ended).
     int PauseInstallWorker(int suspend);
+    // After a pause: the worker's question for a disk was already on its way,
+    // so the pause cannot hold it until the question is answered.
+    bool PauseMissedAQuestion() const { return pauseMissedQuestion_; }
+    // Threads held at the pause gate now (the worker, when a pause holds it).
+    int HeldAtGate() const { return gate_.Held(); }
     // Asks the worker to stop and waits until it has ended. Always 1.
     int StopInstallWorker();
     bool StopRequested() const { return stopRequested_.load(); }
@@ -49,7 +53,6 @@ public:
 private:
     // A check: the pause gate, then whether to stop.
     bool Check();
-    void WaitWhilePaused();
     void SetStatusText(unsigned id, const std::string& msg1 = std::string(), const std::string& msg2 = std::string());
     void ReportProgress(ProgressKind kind);
     // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the queue takes them.
@@ -68,9 +71,8 @@ private:
     CVolumeLocator locator_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false}, workerRunning_{false};
-    std::mutex gateMutex_;
-    std::condition_variable gate_;
-    bool paused_ = false;
+    PauseGate gate_;
+    bool pauseMissedQuestion_ = false;
     std::uint32_t cabinetsDone_ = 0;
     std::string lastFolderCreated_;
 };

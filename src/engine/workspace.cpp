@@ -16,16 +16,18 @@ void AppendDigits(std::string& out, int value, int width) {
 
 }  // namespace
 
-std::string CreateWorkspace(Os& os, const std::string& baseFolder) {
+std::string CreateWorkspace(Os& os, const std::string& baseFolder, std::string* failedFolder) {
     LocalTime t = os.Now();
     std::string path = baseFolder + "\\_setup_";
     AppendDigits(path, t.year % 10000, 4);
     for (int part : {t.month, t.day, t.hour, t.minute, t.second}) AppendDigits(path, part % 100, 2);
     path += '_';
+    if (failedFolder) *failedFolder = baseFolder;
     if (!CreateFolderPath(os, baseFolder)) return {};
     for (int attempt = 1; attempt <= 100; ++attempt) {
         std::string candidate = attempt == 1 ? path : path + std::to_string(attempt);
         if (os.CreateDirectory(candidate)) return candidate;
+        if (failedFolder) *failedFolder = candidate;
         // Taken by another run: try the next name. Anything else is a failure.
         if (!FindFolderMatch(os, candidate) && !FindFileMatch(os, candidate)) return {};
     }
@@ -36,12 +38,12 @@ void RemoveWorkspace(Os& os, const std::string& workDir) {
     if (workDir.empty()) return;
     FindData entry;
     Os::HandlePtr search = os.FindFirst(workDir + "\\*.*", entry);
-    if (search) {
-        do {
-            if (!(entry.attributes & kAttrDirectory)) os.DeleteFile(workDir + "\\" + entry.name);
-        } while (os.FindNext(*search, entry));
-        search.reset();
-    }
+    // A folder that cannot even be listed is left alone.
+    if (!search) return;
+    do {
+        if (!(entry.attributes & kAttrDirectory)) os.DeleteFile(workDir + "\\" + entry.name);
+    } while (os.FindNext(*search, entry));
+    search.reset();
     os.RemoveDirectory(workDir);
 }
 

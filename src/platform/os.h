@@ -15,6 +15,8 @@ constexpr std::uint32_t kAttrDirectory = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
 constexpr std::uint32_t kKeyAllAccess = 0xF003F;
 constexpr std::size_t kRegistryReadBuffer = 255;
 constexpr std::size_t kSystemFolderBuffer = 255;
+// MAX_PATH: a path of this many characters or more is refused by the system.
+constexpr std::size_t kMaxPath = 260;
 
 // What FindFirstFileA/FindNextFileA report of one entry.
 struct FindData {
@@ -147,6 +149,7 @@ public:
     // (returns when the wizard's thread has handled it).
     virtual bool PostNotify(WindowHandle window, unsigned code) = 0;
     virtual void SendNotify(WindowHandle window, unsigned code) = 0;
+    virtual bool WindowExists(WindowHandle window) = 0;  // IsWindow
     // Handles messages other threads have sent to this one (a thread that
     // waits for the worker must still answer the worker's question).
     virtual void PumpSentMessages() = 0;

@@ -247,7 +247,15 @@ void CWizardDlg::CancelProcedure() {
         Close(exitCode_);
         return;
     }
-    if (page == kPageCopying) engine_.PauseInstallWorker(1);
+    if (page == kPageCopying) {
+        engine_.PauseInstallWorker(1);
+        // The worker's question for a disk is already on its way: its prompt
+        // comes first, and has a Cancel of its own.
+        if (engine_.PauseMissedAQuestion()) {
+            engine_.PauseInstallWorker(0);
+            return;
+        }
+    }
     questionOpen_ = true;
     int answer = ShowMessage(os_, Text(kIdsCancelQuestion), state_.script.First().header.windowTitle,
                              kMbYesNo | kMbIconQuestion);
@@ -308,12 +316,16 @@ void CWizardDlg::OnEngine(unsigned code) {
 void CWizardDlg::Complete() {
     engine_.Join();  // the worker's last log lines are in before the step adds its own
     DialogWaiter waiter(os_, Window());
-    if (!CompleteInstallation(os_, state_, log_, waiter)) {
+    // A log that could not be written whole fails the step like any action:
+    // the uninstaller would leave behind what it does not list.
+    bool completed = CompleteInstallation(os_, state_, log_, waiter) &&
+                     (state_.script.First().header.setupKind != kSetupKindFull ||
+                      log_.Save(os_, state_.Has(kSwitchNoChanges)));
+    if (!completed) {
         if (!state_.Has(kSwitchStatusFile)) ShowMessage(os_, os_.LoadString(kIdsCompletionFailed), std::string(), kMbOk);
         Close(kExitFatal);
         return;
     }
-    if (state_.script.First().header.setupKind == kSetupKindFull) log_.Save(os_, state_.Has(kSwitchNoChanges));
     SendDlgItemMessageA(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressEnd, 0);
     SetItemText(IDC_PROGRESS_LINE, os_.LoadString(kIdsCompleted));
     UpdateWindow(Window());

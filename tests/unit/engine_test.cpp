@@ -102,8 +102,15 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
         {"target folder cannot be created", [&] {
              WriteFile("C:\\Program Files", "a file where the folder should be");
          }, "Folder  \"C:\\Program Files\\Tool\" can't be created.\n\nEnter another folder name."},
-        {"workspace cannot be created", [&] { WriteFile("C:\\WINDOWS\\temp", "x"); },
-         "Folder  \"C:\\WINDOWS\\temp\\_setup_\" can't be created.\n\nEnter another folder name."},
+        // The text names the folder that failed: the temporary folder, or the workspace in it.
+        {"temporary folder cannot be created", [&] { WriteFile("C:\\WINDOWS\\temp", "x"); },
+         "Folder  \"C:\\WINDOWS\\temp\" can't be created.\n\nEnter another folder name."},
+        {"workspace cannot be created", [&] {
+             // After C:\WINDOWS and C:\WINDOWS\temp, the third folder made is the workspace.
+             MakeFolder("C:\\WINDOWS\\temp");
+             os_.FailNth(HostOp::CreateDirectory, 3);
+         },
+         "Folder  \"C:\\WINDOWS\\temp\\_setup_20261207093005_\" can't be created.\n\nEnter another folder name."},
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(root_ / "C");
@@ -116,7 +123,8 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
         Install();
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;
         EXPECT_EQ(wizard_.failedText, c.text) << c.what;
-        for (HostOp op : {HostOp::CreateAlways, HostOp::Write, HostOp::ExtractCabinet}) os_.FailNth(op, 0);
+        for (HostOp op : {HostOp::CreateAlways, HostOp::Write, HostOp::ExtractCabinet, HostOp::CreateDirectory})
+            os_.FailNth(op, 0);
         std::error_code ec;
         EXPECT_TRUE(WorkspaceGone() || !std::filesystem::is_directory(root_ / "C" / "WINDOWS" / "temp", ec)) << c.what;
     }

@@ -122,6 +122,7 @@ bool HostOs::Faulted(HostOp op) {
 }
 
 Os::HandlePtr HostOs::OpenRead(const std::string& path) {
+    if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::OpenRead)) return nullptr;
     fs::path p = HostPath(path);
     std::error_code ec;
@@ -131,6 +132,7 @@ Os::HandlePtr HostOs::OpenRead(const std::string& path) {
 }
 
 Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
+    if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::CreateAlways)) return nullptr;
     std::FILE* f = std::fopen(HostPath(path).c_str(), "wb");
     return f ? std::make_unique<HostFile>(f) : nullptr;
@@ -180,6 +182,7 @@ void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
 }
 
 bool HostOs::DeleteFile(const std::string& path) {
+    if (TooLong(path)) return false;
     if (Faulted(HostOp::DeleteFile)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
@@ -189,6 +192,7 @@ bool HostOs::DeleteFile(const std::string& path) {
 }
 
 bool HostOs::MoveFile(const std::string& from, const std::string& to) {
+    if (TooLong(from) || TooLong(to)) return false;
     if (Faulted(HostOp::MoveFile)) return false;
     std::string a = PathKey(from), b = PathKey(to);
     std::error_code ec;
@@ -200,6 +204,7 @@ bool HostOs::MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
+    if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
     if (!fs::exists(key, ec)) return false;
@@ -209,6 +214,7 @@ bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
 }
 
 bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
+    if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
     if (!fs::exists(key, ec)) return false;
@@ -217,12 +223,14 @@ bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 bool HostOs::CanDeleteNow(const std::string& path) {
+    if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
     return fs::is_regular_file(key, ec) && !inUse_.count(key) && !(attributes_[key] & kAttrReadOnly);
 }
 
 bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& target) {
+    if (TooLong(cabinet) || TooLong(target)) return false;
     if (Faulted(HostOp::ExtractCabinet)) return false;
     // As the system's interface does, a failed unpack may leave a partial file.
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
@@ -241,7 +249,7 @@ bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& targe
 void HostOs::Yield() { std::this_thread::yield(); }
 
 bool HostOs::PostNotify(WindowHandle window, unsigned code) {
-    if (Faulted(HostOp::PostNotify)) return false;
+    if (windowGone_ || Faulted(HostOp::PostNotify)) return false;
     if (sink_) sink_(window, code, false);
     return true;
 }
@@ -251,12 +259,15 @@ void HostOs::SendNotify(WindowHandle window, unsigned code) {
 }
 
 bool HostOs::RemoveDirectory(const std::string& path) {
+    if (TooLong(path)) return false;
     std::error_code ec;
     std::string key = PathKey(path);
     return fs::is_directory(key, ec) && fs::is_empty(key, ec) && fs::remove(key, ec);
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {
+    // CreateDirectoryA leaves room for an 8.3 name inside the folder.
+    if (path.size() >= kMaxPath - 12) return false;
     if (Faulted(HostOp::CreateDirectory)) return false;
     std::error_code ec;
     fs::path p = HostPath(path);
@@ -265,6 +276,7 @@ bool HostOs::CreateDirectory(const std::string& path) {
 }
 
 Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
+    if (TooLong(pattern)) return nullptr;
     if (Faulted(HostOp::FindFirst)) return nullptr;
     // As on Windows, a pattern that ends in a backslash names no entry.
     if (pattern.empty() || (pattern.back() == '\\' && codePage_.FindLastChar(pattern, '\\') == pattern.size() - 1))
@@ -277,6 +289,15 @@ Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
         if (pattern.size() <= 2 || !fs::exists(p, ec)) return nullptr;  // a bare drive has no entry
         search->entries.push_back(Describe(p));
     } else {
+        // As on Windows, a folder other than a drive's root lists itself and its parent.
+        if (fs::is_directory(p.parent_path(), ec) && p.parent_path() != HostPath(pattern.substr(0, 2) + "\\"))
+            for (const char* dot : {".", ".."})
+                if (WildcardMatch(name.c_str(), dot)) {
+                    FindData d;
+                    d.attributes = kAttrDirectory;
+                    d.name = dot;
+                    search->entries.push_back(d);
+                }
         for (const auto& e : fs::directory_iterator(p.parent_path(), ec))
             if (WildcardMatch(name.c_str(), e.path().filename().c_str())) search->entries.push_back(Describe(e.path()));
         std::sort(search->entries.begin(), search->entries.end(),
@@ -385,7 +406,7 @@ Os::HandlePtr HostOs::CreateShellLink() {
 }
 
 bool HostOs::SaveShellLink(Handle&, const ShellLinkData& data, const std::string& linkPath) {
-    if (Faulted(HostOp::SaveShellLink) || linkPath.size() >= 260) return false;
+    if (Faulted(HostOp::SaveShellLink) || linkPath.size() >= kMaxPath) return false;
     std::FILE* f = std::fopen(PathKey(linkPath).c_str(), "wb");
     if (!f) return false;
     std::fprintf(f, "%s\n%s\n%s\n%s,%d\n", data.target.c_str(), data.workingDir.c_str(), data.description.c_str(),

@@ -3,6 +3,7 @@
 // recorded, and any operation can be told to fail on its Nth call.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -69,6 +70,8 @@ public:
     // The wizard's side of WM_INSTALL_NOTIFY: called on the posting or
     // sending thread with the code.
     void SetNotifySink(std::function<void(WindowHandle, unsigned, bool sent)> sink) { sink_ = std::move(sink); }
+    // The wizard's window has been destroyed: posts fail and it no longer exists.
+    void SetWindowGone(bool gone) { windowGone_ = gone; }
     const std::vector<RecordedMessage>& Messages() const { return messages_; }
     // The answer every later message box gives (IDOK unless told).
     void SetMessageAnswer(int answer) { messageAnswer_ = answer; }
@@ -130,6 +133,7 @@ public:
     }
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
+    bool WindowExists(WindowHandle) override { return !windowGone_; }
     void PumpSentMessages() override {}
 
 private:
@@ -139,6 +143,8 @@ private:
         bool fullAccessDenied = false;
     };
     bool Faulted(HostOp op);
+    // As the system's ANSI calls: a path of MAX_PATH characters or more fails.
+    static bool TooLong(const std::string& path) { return path.size() >= kMaxPath; }
     std::string PathKey(const std::string& windowsPath) const { return HostPath(windowsPath).string(); }
     static std::string KeyName(RegRoot root, const std::string& subkey);
 
@@ -164,6 +170,7 @@ private:
     std::vector<RecordedProcess> processes_;
     int processPolls_ = 0, restarts_ = 0, coInitializeCalls_ = 0;
     bool restartPrivilege_ = false;
+    std::atomic<bool> windowGone_{false};
 };
 
 }  // namespace cabsetup

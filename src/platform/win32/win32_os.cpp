@@ -352,6 +352,8 @@ void Win32Os::SendNotify(WindowHandle window, unsigned code) {
     SendMessageA(reinterpret_cast<HWND>(window), kWmInstallNotify, code, 0);
 }
 
+bool Win32Os::WindowExists(WindowHandle window) { return IsWindow(reinterpret_cast<HWND>(window)) != 0; }
+
 void Win32Os::PumpSentMessages() {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);

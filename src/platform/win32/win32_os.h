@@ -53,6 +53,7 @@ public:
     void RestartComputer(bool enableShutdownPrivilege) override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
+    bool WindowExists(WindowHandle window) override;
     void PumpSentMessages() override;
 
     // The window that owns the program's message boxes (the wizard once it exists).
