@@ -27,10 +27,12 @@ bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersio
     position_ = sizeof bytes;
     if (header_.magic != kVolumeMagic || header_.formatVersion != kVolumeFormatVersion) return false;
     if (header_.setType == kSetTypeLinked) {
-        unsigned char version[kVolumeVersionSize];
-        // A linked set's stream starts after the version text in any case.
-        if (!ReadExactly(*volume_, version, sizeof version)) return false;
-        position_ += sizeof version;
+        // A linked set's stream starts after the version text; how much of
+        // the text arrives is not looked at (packages in the field end early).
+        unsigned char version[kVolumeVersionSize] = {};
+        std::size_t got = 0;
+        if (!os_.Read(*volume_, version, sizeof version, got)) return false;
+        position_ += got;
         if (volumeVersion) *volumeVersion = le::Text(version, sizeof version);
     }
     return true;

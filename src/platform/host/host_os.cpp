@@ -109,16 +109,23 @@ void HostOs::MapDrive(char letter, fs::path folder) {
     drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = std::move(folder);
 }
 
-void HostOs::FailNth(HostOp op, int nth) {
+void HostOs::FailNth(HostOp op, int nth, int count) {
     std::lock_guard lock(faultMutex_);
     calls_[op] = 0;
     failAt_[op] = nth;
+    failCount_[op] = count;
+}
+
+int HostOs::Calls(HostOp op) {
+    std::lock_guard lock(faultMutex_);
+    return calls_[op];
 }
 
 bool HostOs::Faulted(HostOp op) {
     std::lock_guard lock(faultMutex_);
+    int call = ++calls_[op];
     auto it = failAt_.find(op);
-    return it != failAt_.end() && ++calls_[op] == it->second;
+    return it != failAt_.end() && it->second > 0 && call >= it->second && call < it->second + failCount_[op];
 }
 
 Os::HandlePtr HostOs::OpenRead(const std::string& path) {
@@ -240,6 +247,8 @@ bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& targe
     if (mscabd_cabinet* cab = cabd->open(cabd, from.data())) {
         ok = true;
         for (mscabd_file* f = cab->files; f && ok; f = f->next) ok = cabd->extract(cabd, f, to.data()) == MSPACK_ERR_OK;
+        std::error_code ec;
+        if (ok && shortUnpack_ && fs::file_size(to, ec) > 0) fs::resize_file(to, fs::file_size(to, ec) - 1, ec);
         cabd->close(cabd, cab);
     }
     mspack_destroy_cab_decompressor(cabd);

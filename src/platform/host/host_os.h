@@ -62,8 +62,14 @@ public:
                           const std::vector<unsigned char>& bytes);
     // The key exists but may only be opened for reading.
     void DenyFullAccess(RegRoot root, const std::string& subkey);
-    // The nth call (1-based, counted from now) of op fails.
-    void FailNth(HostOp op, int nth);
+    // The nth call (1-based, counted from now) of op fails, and the `count`
+    // calls from there on.
+    void FailNth(HostOp op, int nth, int count = 1);
+    // Calls of op since its last FailNth (or since the start).
+    int Calls(HostOp op);
+    // Unpacking leaves a file one byte short and reports success, as a
+    // cabinet reader that misses a truncation would.
+    void SetShortUnpack(bool shortUnpack) { shortUnpack_ = shortUnpack; }
     // Another program holds the file open: it can be neither deleted nor moved.
     void SetInUse(const std::string& windowsPath, bool inUse);
     void SetTime(const LocalTime& t) { now_ = t; }
@@ -158,7 +164,8 @@ private:
     OsVersion version_{true, 2, 5, 1};
     bool korean_ = false;
     std::map<std::string, Key> registry_;
-    std::map<HostOp, int> calls_, failAt_;
+    std::map<HostOp, int> calls_, failAt_, failCount_;
+    bool shortUnpack_ = false;
     std::mutex faultMutex_;  // the engine's worker and a test's thread both call in
     std::set<std::string> inUse_;
     std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path
