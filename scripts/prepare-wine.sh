@@ -27,4 +27,12 @@ if [ ! -f "$root/prefix.ready" ]; then
   /usr/lib/wine/wineserver -w
   touch "$root/prefix.ready"
 fi
+# No window manager runs under Xvfb: Wine would wait about 2 s for one to
+# acknowledge every window it hides. Unmanaged windows skip that wait (a
+# window manager draws nothing here anyway).
+if [ ! -f "$root/unmanaged.ready" ]; then
+  xvfb-run -a -s "-screen 0 1024x768x24" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+  /usr/lib/wine/wineserver -w
+  touch "$root/unmanaged.ready"
+fi
 echo "prepare-wine: prefix ready at $WINEPREFIX"
