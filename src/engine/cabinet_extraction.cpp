@@ -1,7 +1,5 @@
 // The cabinets of one data set: replace decisions, copying each cabinet out
 // of the volumes, unpacking it into its destination and logging it.
-#include <cstdio>
-
 #include "app/folders.h"
 #include "app/paths.h"
 #include "app/switches.h"

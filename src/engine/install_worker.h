@@ -41,21 +41,21 @@ public:
     bool WorkerRunning() const { return workerRunning_.load(); }
     // Waits until the worker has ended by itself.
     void Join();
+    // Where the volumes are looked for (the CD layout moves it).
+    const CVolumeLocator& Locator() const { return locator_; }
 
-    // The steps of the worker, public for the tests that drive one part.
+private:
+    // The steps of the worker.
     void InstallWorkerMain();
     bool ExtractAllCabinets();
     bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
     bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);
-
-    CVolumeLocator& Locator() { return locator_; }
-
-private:
     // A check: the pause gate, then whether to stop.
     bool Check();
     void SetStatusText(unsigned id, const std::string& msg1 = std::string(), const std::string& msg2 = std::string());
     void ReportProgress(ProgressKind kind);
-    // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the queue takes them.
+    // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the
+    // queue takes them, as long as the wizard's window exists.
     void PostFinal(unsigned code);
     bool Fail();
     bool RunSteps();

@@ -136,4 +136,16 @@ bool VolumeReader::CopyCabinetData(const CabinetRecord& record, const std::strin
     return true;
 }
 
+std::string FindVolumeWithoutAsking(VolumeReader& reader, const CodePage& cp, std::string& dataFolder,
+                                    std::uint32_t k, std::string* name) {
+    VolumePlaces p = PlacesOfVolume(cp, dataFolder, reader.CurrentHeader().setType, k);
+    if (name) *name = p.name;
+    if (!p.first.empty() && reader.IsContinuationFile(p.first, k)) return p.first;
+    if (!p.second.empty() && reader.IsContinuationFile(p.second, k)) {
+        dataFolder = p.secondFolder;
+        return p.second;
+    }
+    return {};
+}
+
 }  // namespace cabsetup

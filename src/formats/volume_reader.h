@@ -39,7 +39,6 @@ public:
     bool CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write);
 
     const VolumeHeader& CurrentHeader() const { return header_; }
-    const ContinuationHeader& CurrentContinuation() const { return continuation_; }
     // Where the stream stands: index of the volume being read (0: the first)
     // and the offset in that file.
     std::uint32_t VolumeIndex() const { return continuation_.volumeIndex; }
@@ -59,5 +58,12 @@ private:
     ContinuationHeader continuation_;
     std::uint64_t position_ = 0, length_ = 0;
 };
+
+// The search for volume k of the reader's open set that asks nobody: the
+// data folder, then the volume's own folder beside it, which then becomes
+// the data folder. Empty when neither holds it; *name gets the file name
+// that was looked for.
+std::string FindVolumeWithoutAsking(VolumeReader& reader, const CodePage& cp, std::string& dataFolder,
+                                    std::uint32_t k, std::string* name = nullptr);
 
 }  // namespace cabsetup

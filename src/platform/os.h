@@ -87,7 +87,6 @@ public:
     virtual bool Write(Handle& file, const void* data, std::size_t size) = 0;
     // SetFilePointer: to `offset` from the start, or by `offset` from here.
     virtual bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) = 0;
-    virtual bool Position(Handle& file, std::uint64_t& position) = 0;
 
     virtual bool DeleteFile(const std::string& path) = 0;
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // fails when `to` exists

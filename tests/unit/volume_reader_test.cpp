@@ -54,15 +54,8 @@ protected:
 
     // The search setup.exe makes without asking: data folder, then sibling.
     void UseSiblingSearch(VolumeReader& reader) {
-        reader.SetFindVolume([this, &reader](std::uint32_t k) {
-            VolumePlaces p = PlacesOfVolume(os_.Mbcs(), dataFolder_, reader.CurrentHeader().setType, k);
-            if (reader.IsContinuationFile(p.first, k)) return p.first;
-            if (reader.IsContinuationFile(p.second, k)) {
-                dataFolder_ = p.secondFolder;
-                return p.second;
-            }
-            return std::string();
-        });
+        reader.SetFindVolume(
+            [this, &reader](std::uint32_t k) { return FindVolumeWithoutAsking(reader, os_.Mbcs(), dataFolder_, k); });
     }
 
     // Reads every record and cabinet back; returns the (volume, offset) of each record.

@@ -369,16 +369,21 @@ bool ParseVolumeSize(const std::string& text, std::uint64_t& bytes) {
 }
 
 bool LoadManifest(const fs::path& path, Manifest& m, std::vector<std::string>& errors) {
-    m = {};
-    m.path = path;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
+        m = {};
+        m.path = path;
         errors.push_back(path.string() + ": cannot open the manifest");
         return false;
     }
     std::stringstream buffer;
     buffer << in.rdbuf();
-    std::string text = buffer.str();
+    return LoadManifestText(buffer.str(), path, m, errors);
+}
+
+bool LoadManifestText(const std::string& text, const fs::path& path, Manifest& m, std::vector<std::string>& errors) {
+    m = {};
+    m.path = path;
     m.spanSeed = Fnv1a(text);
 
     if (int line = StrayNonAsciiLine(text)) {

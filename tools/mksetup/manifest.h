@@ -52,6 +52,10 @@ struct Manifest {
 // Reads and checks a manifest. Every mistake is reported as
 // "FILE:LINE: message" in errors; false when there is any.
 bool LoadManifest(const std::filesystem::path& path, Manifest& out, std::vector<std::string>& errors);
+// The same for a manifest's text; `path` names it in messages and its folder
+// is where the sources are looked for.
+bool LoadManifestText(const std::string& text, const std::filesystem::path& path, Manifest& out,
+                      std::vector<std::string>& errors);
 
 // "none", "1.44MB" (a formatted floppy's 1,457,664 bytes), "650MB", "64KB",
 // "2GB" (binary units) or a plain number of bytes. False when unreadable.

@@ -170,14 +170,9 @@ private:
 
     // Volume k of the open set, in the places setup.exe looks without asking.
     std::string FindContinuation(std::uint32_t k) {
-        VolumePlaces p = PlacesOfVolume(os_->Mbcs(), dataFolder_, reader_.CurrentHeader().setType, k);
-        if (!p.first.empty() && reader_.IsContinuationFile(p.first, k)) return p.first;
-        if (!p.second.empty() && reader_.IsContinuationFile(p.second, k)) {
-            dataFolder_ = p.secondFolder;
-            return p.second;
-        }
-        missing_ = p.name;
-        return {};
+        std::string name, path = FindVolumeWithoutAsking(reader_, os_->Mbcs(), dataFolder_, k, &name);
+        if (path.empty()) missing_ = name;
+        return path;
     }
 
     void WalkMain(std::string& label) {

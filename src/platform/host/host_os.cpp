@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -29,11 +30,22 @@ constexpr StringEntry kStrings[] = {
 
 class HostFile final : public Os::Handle {
 public:
-    explicit HostFile(std::FILE* f) : file(f) {}
+    explicit HostFile(std::FILE* f, std::function<void()> closed = {}) : file(f), onClose(std::move(closed)) {}
     HostFile(const HostFile&) = delete;
     HostFile& operator=(const HostFile&) = delete;
-    ~HostFile() override { std::fclose(file); }
+    ~HostFile() override {
+        std::fclose(file);
+        if (onClose) onClose();
+    }
     std::FILE* file;
+    std::function<void()> onClose;  // a memory file keeps what was written
+};
+
+// A file written in memory: open_memstream's buffer, kept when it closes.
+struct MemoryWrite {
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    ~MemoryWrite() { std::free(buffer); }
 };
 
 class HostSearch final : public Os::Handle {
@@ -131,6 +143,15 @@ bool HostOs::Faulted(HostOp op) {
 Os::HandlePtr HostOs::OpenRead(const std::string& path) {
     if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::OpenRead)) return nullptr;
+    if (memoryFiles_) {
+        auto it = memory_.find(PathKey(path));
+        if (it == memory_.end()) return nullptr;
+        // fmemopen refuses an empty buffer; an empty file reads as /dev/null.
+        std::vector<unsigned char>& bytes = *it->second;
+        std::FILE* f = bytes.empty() ? std::fopen("/dev/null", "rb") : fmemopen(bytes.data(), bytes.size(), "rb");
+        std::shared_ptr<std::vector<unsigned char>> keep = it->second;  // alive while open
+        return f ? std::make_unique<HostFile>(f, [keep] {}) : nullptr;
+    }
     fs::path p = HostPath(path);
     std::error_code ec;
     if (fs::is_directory(p, ec)) return nullptr;
@@ -138,9 +159,23 @@ Os::HandlePtr HostOs::OpenRead(const std::string& path) {
     return f ? std::make_unique<HostFile>(f) : nullptr;
 }
 
+void HostOs::PutFile(const std::string& windowsPath, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    memory_[PathKey(windowsPath)] = std::make_shared<std::vector<unsigned char>>(bytes, bytes + size);
+}
+
 Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
     if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::CreateAlways)) return nullptr;
+    if (memoryFiles_) {
+        auto written = std::make_shared<MemoryWrite>();
+        std::FILE* f = open_memstream(&written->buffer, &written->size);
+        if (!f) return nullptr;
+        std::string key = PathKey(path);
+        return std::make_unique<HostFile>(f, [this, key, written] {
+            memory_[key] = std::make_shared<std::vector<unsigned char>>(written->buffer, written->buffer + written->size);
+        });
+    }
     std::FILE* f = std::fopen(HostPath(path).c_str(), "wb");
     return f ? std::make_unique<HostFile>(f) : nullptr;
 }
@@ -176,13 +211,6 @@ bool HostOs::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
     return fseeko(static_cast<HostFile&>(file).file, offset, fromCurrent ? SEEK_CUR : SEEK_SET) == 0;
 }
 
-bool HostOs::Position(Handle& file, std::uint64_t& position) {
-    off_t here = ftello(static_cast<HostFile&>(file).file);
-    if (here < 0) return false;
-    position = static_cast<std::uint64_t>(here);
-    return true;
-}
-
 void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
     if (inUse) inUse_.insert(PathKey(windowsPath));
     else inUse_.erase(PathKey(windowsPath));
@@ -192,6 +220,7 @@ bool HostOs::DeleteFile(const std::string& path) {
     if (TooLong(path)) return false;
     if (Faulted(HostOp::DeleteFile)) return false;
     std::string key = PathKey(path);
+    if (memoryFiles_) return memory_.erase(key) > 0;
     std::error_code ec;
     if (inUse_.count(key) || (attributes_[key] & kAttrReadOnly) || fs::is_directory(key, ec)) return false;
     attributes_.erase(key);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
@@ -73,6 +74,11 @@ public:
     // Another program holds the file open: it can be neither deleted nor moved.
     void SetInUse(const std::string& windowsPath, bool inUse);
     void SetTime(const LocalTime& t) { now_ = t; }
+    // Files in memory instead of on disk: opening, creating and deleting
+    // files then touch only what PutFile stored (for fuzzers, which must not
+    // write a file per input). Folders and searches still use the sandbox.
+    void UseMemoryFiles() { memoryFiles_ = true; }
+    void PutFile(const std::string& windowsPath, const void* data, std::size_t size);
     // The wizard's side of WM_INSTALL_NOTIFY: called on the posting or
     // sending thread with the code.
     void SetNotifySink(std::function<void(WindowHandle, unsigned, bool sent)> sink) { sink_ = std::move(sink); }
@@ -103,7 +109,6 @@ public:
     bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
     bool Write(Handle& file, const void* data, std::size_t size) override;
     bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
-    bool Position(Handle& file, std::uint64_t& position) override;
     bool DeleteFile(const std::string& path) override;
     bool MoveFile(const std::string& from, const std::string& to) override;
     bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
@@ -166,6 +171,8 @@ private:
     std::map<std::string, Key> registry_;
     std::map<HostOp, int> calls_, failAt_, failCount_;
     bool shortUnpack_ = false;
+    bool memoryFiles_ = false;
+    std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> memory_;  // by host path
     std::mutex faultMutex_;  // the engine's worker and a test's thread both call in
     std::set<std::string> inUse_;
     std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path

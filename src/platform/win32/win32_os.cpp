@@ -117,13 +117,6 @@ bool Win32Os::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
     return SetFilePointerEx(Raw(file), li, nullptr, fromCurrent ? FILE_CURRENT : FILE_BEGIN) != 0;
 }
 
-bool Win32Os::Position(Handle& file, std::uint64_t& position) {
-    LARGE_INTEGER zero = {}, here;
-    if (!SetFilePointerEx(Raw(file), zero, &here, FILE_CURRENT)) return false;
-    position = static_cast<std::uint64_t>(here.QuadPart);
-    return true;
-}
-
 bool Win32Os::CreateDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
 bool Win32Os::RemoveDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
 bool Win32Os::DeleteFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }

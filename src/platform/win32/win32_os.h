@@ -20,7 +20,6 @@ public:
     bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
     bool Write(Handle& file, const void* data, std::size_t size) override;
     bool Seek(Handle& file, std::int64_t offset, bool fromCurrent) override;
-    bool Position(Handle& file, std::uint64_t& position) override;
     bool DeleteFile(const std::string& path) override;
     bool MoveFile(const std::string& from, const std::string& to) override;
     bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
