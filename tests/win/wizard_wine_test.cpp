@@ -10,6 +10,7 @@
 #include "manifest.h"
 #include "package_builder.h"
 #include "wine_support.h"
+#include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
 #include "wizard/program_wait_dialog.h"
 #include "wizard/wizard_dialog.h"
@@ -32,6 +33,25 @@ HWND WaitForWindow(const char* caption) {
     HWND w = nullptr;
     wine::DrivenSetup::WaitUntil([&] { return (w = FindWindowA("#32770", caption)) && IsWindowVisible(w); }, 20000);
     return w;
+}
+
+// A visible dialog of this process other than `except` (a message box).
+HWND OtherDialogThan(HWND except) {
+    struct Search {
+        HWND except, found;
+    } search{except, nullptr};
+    EnumWindows([](HWND w, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        char cls[16] = {};
+        GetClassNameA(w, cls, sizeof cls);
+        if (w == s->except || pid != GetCurrentProcessId() || !IsWindowVisible(w) || std::string(cls) != "#32770")
+            return TRUE;
+        s->found = w;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 TEST(WineProgramWait, EndsWhenTheProcessEndsWhateverItsExitCode) {
@@ -66,6 +86,54 @@ TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
     user.join();
     EXPECT_TRUE(sawFloppy);
     EXPECT_EQ(answer, "D:\\disk2\\Data2.dat");
+}
+
+// Our field in the shell's folder browser: an invalid name is refused with
+// 6032 and the browser stays; a folder that does not exist is asked about
+// (6031) and, confirmed, chosen exactly as typed.
+TEST(WineFolderBrowser, TypedFoldersAreCheckedBeforeTheBrowserCloses) {
+    Win32Os os;
+    wine::TestFolder folder("FolderBrowser");
+    const std::string chosen = folder / "New Tool";
+    std::vector<std::string> boxes;
+    std::atomic<bool> sawField{false};
+    std::thread user([&] {
+        HWND browser = WaitForWindow("Select folder for installation");
+        if (!browser) return;
+        // The field is ours: a visible edit control above the tree.
+        HWND field = nullptr;
+        EnumChildWindows(browser, [](HWND w, LPARAM p) -> BOOL {
+            char cls[16] = {};
+            GetClassNameA(w, cls, sizeof cls);
+            if (IsWindowVisible(w) && std::string(cls) == "Edit" && GetDlgCtrlID(w) == 14148) {
+                *reinterpret_cast<HWND*>(p) = w;
+                return FALSE;
+            }
+            return TRUE;
+        }, reinterpret_cast<LPARAM>(&field));
+        if (!field) return;
+        sawField = true;
+        for (const std::string& typed : {std::string("C:\\bad|name"), chosen}) {
+            SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+            PostMessageA(browser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+            HWND box = nullptr;
+            wine::DrivenSetup::WaitUntil([&] { return (box = OtherDialogThan(browser)) != nullptr; }, 10000);
+            if (!box) return;
+            boxes.push_back(wine::StaticText(box));
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(typed == chosen ? IDYES : IDOK, BN_CLICKED), 0);
+            wine::DrivenSetup::WaitUntil([&] { return !IsWindow(box); }, 10000);
+        }
+    });
+    CFolderBrowser browser(os, nullptr, folder.Path(), "Select installation folder for  'Tool'.");
+    int result = browser.Run();
+    user.join();
+    EXPECT_TRUE(sawField);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0], "Folder \"C:\\bad|name\" is not valid name.\n\nEnter another folder name.");
+    EXPECT_EQ(boxes[1], "Folder \"" + chosen + "\" is not exist.\n\nCreate?");
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(browser.Path(), chosen);
+    EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);  // accepted, not created
 }
 
 // A package that asks for a restart, installed through the wizard in this process.
