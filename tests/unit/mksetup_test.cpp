@@ -89,6 +89,10 @@ TEST_F(MksetupTest, ManifestMistakesNameTheirLine) {
         {"x = = 1\n", "", 5},
         {"# comment é is fine\nlabel = \"é\" é\n", "outside ASCII belong only in quoted texts", 6},
         {"x = 0\"unterminated é\n", "outside ASCII belong only in quoted texts", 5},
+        {"label = \"bad \xFF byte\"\n", "not valid UTF-8", 5},
+        {"label = \"overlong \xC0\xAF\"\n", "not valid UTF-8", 5},
+        {"label = \"surrogate \xED\xA0\x80\"\n", "not valid UTF-8", 5},
+        {"\n# \xEF\xB3\xBF in a comment\n", "U+FCFF cannot be read by the TOML reader", 6},
     };
     for (const Case& c : cases) {
         fs::path m = Manifest(std::string(kHeader) + c.body);

@@ -3,6 +3,7 @@
 #include <toml++/toml.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -306,6 +307,46 @@ void ReadMedium(Reader& r, const toml::table& t, Medium& medium) {
 // The line of the first character outside ASCII that stands neither in a
 // quoted text nor in a comment; 0 when there is none. Such a manifest is not
 // valid TOML anyway, and this TOML reader's character classes misbehave on it.
+// The line of the first byte sequence that is not UTF-8, or of a character
+// the TOML reader cannot take: toml++ 3.3 runs into undefined behaviour on
+// code points U+FC36 to U+FEFE when it tests them for white space (the last
+// block of its table is left out). 0 when every character is fine; `what`
+// says which it was.
+int UnreadableCharacterLine(const std::string& text, std::string& what) {
+    int line = 1;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            line += c == '\n';
+            ++i;
+            continue;
+        }
+        std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        std::uint32_t cp = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+        bool ok = length != 0 && i + length <= text.size();
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            unsigned char t = static_cast<unsigned char>(text[i + k]);
+            ok = (t & 0xC0) == 0x80;
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
+        if (ok) ok = !(length == 3 && cp < 0x800) && !(length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) &&
+                     !(cp >= 0xD800 && cp <= 0xDFFF);
+        if (!ok) {
+            what = "the manifest is not valid UTF-8";
+            return line;
+        }
+        if (cp >= 0xFC36 && cp <= 0xFEFE) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+            what = std::string("character ") + code + " cannot be read by the TOML reader; write it some other way";
+            return line;
+        }
+        i += length;
+    }
+    return 0;
+}
+
 int StrayNonAsciiLine(const std::string& text) {
     int line = 1;
     auto nonAscii = [&](std::size_t from, std::size_t to) {
@@ -386,6 +427,11 @@ bool LoadManifestText(const std::string& text, const fs::path& path, Manifest& m
     m.path = path;
     m.spanSeed = Fnv1a(text);
 
+    std::string what;
+    if (int line = UnreadableCharacterLine(text, what)) {
+        errors.push_back(path.string() + ":" + std::to_string(line) + ": " + what);
+        return false;
+    }
     if (int line = StrayNonAsciiLine(text)) {
         errors.push_back(path.string() + ":" + std::to_string(line) +
                          ": characters outside ASCII belong only in quoted texts and comments");
