@@ -307,47 +307,56 @@ void ReadMedium(Reader& r, const toml::table& t, Medium& medium) {
 // The line of the first character outside ASCII that stands neither in a
 // quoted text nor in a comment; 0 when there is none. Such a manifest is not
 // valid TOML anyway, and this TOML reader's character classes misbehave on it.
-// The line of the first byte sequence that is not UTF-8, or of a character
-// the TOML reader cannot take: toml++ 3.3 runs into undefined behaviour on
-// code points U+FC36 to U+FEFE when it tests them for white space (the last
-// block of its table is left out). 0 when every character is fine; `what`
-// says which it was.
-int UnreadableCharacterLine(const std::string& text, std::string& what) {
+// Decodes the UTF-8 sequence at text[i]; its length, 0 when it is not UTF-8
+// (overlong forms, surrogates and code points past U+10FFFF included).
+std::size_t DecodeUtf8(const std::string& text, std::size_t i, std::uint32_t& cp) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+        cp = c;
+        return 1;
+    }
+    std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    cp = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
+    for (std::size_t k = 1; k < length; ++k) {
+        unsigned char t = static_cast<unsigned char>(text[i + k]);
+        if ((t & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (t & 0x3F);
+    }
+    if ((length == 3 && cp < 0x800) || (length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+// The line of the first byte sequence that is not UTF-8; 0 when there is none.
+int InvalidUtf8Line(const std::string& text) {
     int line = 1;
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            line += c == '\n';
-            ++i;
-            continue;
-        }
-        std::size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-        std::uint32_t cp = length == 2 ? c & 0x1F : length == 3 ? c & 0x0F : c & 0x07;
-        bool ok = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            unsigned char t = static_cast<unsigned char>(text[i + k]);
-            ok = (t & 0xC0) == 0x80;
-            cp = (cp << 6) | (t & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
-        if (ok) ok = !(length == 3 && cp < 0x800) && !(length == 4 && (cp < 0x10000 || cp > 0x10FFFF)) &&
-                     !(cp >= 0xD800 && cp <= 0xDFFF);
-        if (!ok) {
-            what = "the manifest is not valid UTF-8";
-            return line;
-        }
-        if (cp >= 0xFC36 && cp <= 0xFEFE) {
-            char code[16];
-            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
-            what = std::string("character ") + code + " cannot be read by the TOML reader; write it some other way";
-            return line;
-        }
-        i += length;
+    for (std::size_t i = 0, n; i < text.size(); i += n) {
+        std::uint32_t cp;
+        if ((n = DecodeUtf8(text, i, cp)) == 0) return line;
+        line += cp == '\n';
     }
     return 0;
 }
 
-int StrayNonAsciiLine(const std::string& text) {
+void AppendEscape(std::string& out, std::uint32_t cp) {
+    char escape[16];
+    std::snprintf(escape, sizeof escape, cp > 0xFFFF ? "\\U%08X" : "\\u%04X", static_cast<unsigned>(cp));
+    out += escape;
+}
+
+// The manifest as the TOML reader gets it: characters outside ASCII are
+// allowed only in quoted texts and comments, and even there the reader never
+// sees one. toml++ 3.3 (Debian's) reaches undefined behaviour when it tests
+// some of them for white space (U+00A1-U+0499, U+2D6E-U+3167, U+FC36-U+FEFE
+// fall through its table), and its error paths scan quoted texts as if they
+// were values. So texts carry them as \u escapes (a literal text becomes a
+// basic one with the same value), comments lose them, and lines stay where
+// they were. Returns the line of a stray character outside a text or
+// comment, 0 when there is none. The text must be valid UTF-8.
+int AsciiTomlText(const std::string& text, std::string& out) {
+    out.clear();
+    out.reserve(text.size() + text.size() / 4);
     int line = 1;
     auto nonAscii = [&](std::size_t from, std::size_t to) {
         for (std::size_t j = from; j < to && j < text.size(); ++j)
@@ -358,21 +367,45 @@ int StrayNonAsciiLine(const std::string& text) {
         char c = text[i];
         if (c == '\n') {
             ++line;
+            out += c;
         } else if (c == '#') {
-            while (i + 1 < text.size() && text[i + 1] != '\n') ++i;
+            for (; i < text.size() && text[i] != '\n'; ++i) out += static_cast<unsigned char>(text[i]) >= 0x80 ? '?' : text[i];
+            --i;
         } else if (c == '"' || c == '\'') {
             bool multi = text.compare(i, 3, std::string(3, c)) == 0;
+            std::size_t open = multi ? 3 : 1;
             std::size_t end = multi ? text.find(std::string(3, c), i + 3) : i + 1;
             if (!multi) {
                 while (end < text.size() && text[end] != c && text[end] != '\n') end += (c == '"' && text[end] == '\\') ? 2 : 1;
                 if (end >= text.size() || text[end] != c) end = std::string::npos;
             }
-            // An unterminated text does not protect what it holds.
-            if (end == std::string::npos) return nonAscii(i, text.find('\n', i)) ? line : 0;
-            for (std::size_t j = i; j < end; ++j) line += text[j] == '\n';
-            i = end + (multi ? 2 : 0);
+            // An unterminated text does not protect what it holds; the reader reports it.
+            if (end == std::string::npos) {
+                if (nonAscii(i, text.find('\n', i))) return line;
+                for (; i < text.size(); ++i) out += static_cast<unsigned char>(text[i]) >= 0x80 ? '?' : text[i];
+                return 0;
+            }
+            const bool convert = c == '\'' && nonAscii(i + open, end);
+            out.append(open, convert ? '"' : c);
+            for (std::size_t j = i + open; j < end;) {
+                std::uint32_t cp;
+                std::size_t n = DecodeUtf8(text, j, cp);
+                if (n > 1) {
+                    AppendEscape(out, cp);
+                } else {
+                    if (convert && (text[j] == '\\' || text[j] == '"')) out += '\\';
+                    out += text[j];
+                    line += text[j] == '\n';
+                    n = 1;
+                }
+                j += n;
+            }
+            out.append(open, convert ? '"' : c);
+            i = end + open - 1;
         } else if (static_cast<unsigned char>(c) >= 0x80) {
             return line;
+        } else {
+            out += c;
         }
     }
     return 0;
@@ -427,19 +460,19 @@ bool LoadManifestText(const std::string& text, const fs::path& path, Manifest& m
     m.path = path;
     m.spanSeed = Fnv1a(text);
 
-    std::string what;
-    if (int line = UnreadableCharacterLine(text, what)) {
-        errors.push_back(path.string() + ":" + std::to_string(line) + ": " + what);
+    if (int line = InvalidUtf8Line(text)) {
+        errors.push_back(path.string() + ":" + std::to_string(line) + ": the manifest is not valid UTF-8");
         return false;
     }
-    if (int line = StrayNonAsciiLine(text)) {
+    std::string ascii;
+    if (int line = AsciiTomlText(text, ascii)) {
         errors.push_back(path.string() + ":" + std::to_string(line) +
                          ": characters outside ASCII belong only in quoted texts and comments");
         return false;
     }
     toml::table root;
     try {
-        root = toml::parse(text, path.string());
+        root = toml::parse(ascii, path.string());
     } catch (const toml::parse_error& e) {
         errors.push_back(path.string() + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description()));
         return false;
