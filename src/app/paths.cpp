@@ -68,4 +68,16 @@ std::string ReadRegistryString(Os& os, RegRoot root, const std::string& subkey, 
     return std::string(buffer, zero ? static_cast<const char*>(zero) - buffer : size);
 }
 
+bool ReadWholeFile(Os& os, const std::string& path, std::uint64_t limit, std::string& out) {
+    out.clear();
+    Os::HandlePtr file = os.OpenRead(path);
+    std::uint64_t size = 0;
+    if (!file || !os.FileSize(*file, size) || size > limit) return false;
+    out.resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    bool ok = os.Read(*file, out.data(), out.size(), got) && got == out.size();
+    if (!ok) out.clear();
+    return ok;
+}
+
 }  // namespace cabsetup

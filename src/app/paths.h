@@ -21,6 +21,10 @@ bool FindFileMatch(Os& os, const std::string& pattern, FindData* out = nullptr);
 // True when a folder entry matches pattern; out (optional) gets it.
 bool FindFolderMatch(Os& os, const std::string& pattern, FindData* out = nullptr);
 
+// A whole file of at most `limit` bytes; false when it cannot be opened or
+// read, or is larger.
+bool ReadWholeFile(Os& os, const std::string& path, std::uint64_t limit, std::string& out);
+
 // One string value, read through a full-access open; empty when the key or
 // value is absent, cannot be opened that way or is longer than 255 bytes.
 std::string ReadRegistryString(Os& os, RegRoot root, const std::string& subkey, const std::string& valueName);

@@ -13,7 +13,8 @@ namespace {
 // that a failed replacement can put it back.
 class SetAside {
 public:
-    SetAside(Os& os, std::string destination) : os_(os), destination_(std::move(destination)) {}
+    SetAside(Os& os, std::string destination)
+        : os_(os), destination_(std::move(destination)), aside_(NameFor(os.Mbcs(), destination_)) {}
 
     // "<file>.cabsetup-old" where that fits the system's path limit; beside a
     // long path, a short name made from the file's path, never longer than
@@ -38,23 +39,21 @@ public:
     // destination, a partial file included. It is never deleted unless it
     // is back in place.
     void RecoverLeftover() {
-        std::string aside = NameFor(os_.Mbcs(), destination_);
         std::uint32_t attributes = 0;
-        if (!os_.GetAttributes(aside, attributes) || (attributes & kAttrDirectory)) return;
+        if (!os_.GetAttributes(aside_, attributes) || (attributes & kAttrDirectory)) return;
         std::uint32_t standing = 0;
         if (os_.GetAttributes(destination_, standing)) {
             if (standing & kAttrDirectory) return;
             os_.SetAttributes(destination_, standing & ~kAttrReadOnly);
             os_.DeleteFile(destination_);
         }
-        if (os_.MoveFile(aside, destination_)) os_.SetAttributes(destination_, attributes & ~kAttrHidden);
+        if (os_.MoveFile(aside_, destination_)) os_.SetAttributes(destination_, attributes & ~kAttrHidden);
     }
 
     bool Move() {
-        std::string aside = NameFor(os_.Mbcs(), destination_);
         os_.GetAttributes(destination_, attributes_);
-        if (!os_.MoveFile(destination_, aside)) return false;
-        os_.SetAttributes(aside, attributes_ | kAttrHidden);
+        if (!os_.MoveFile(destination_, aside_)) return false;
+        os_.SetAttributes(aside_, attributes_ | kAttrHidden);
         moved_ = true;
         return true;
     }
@@ -63,16 +62,14 @@ public:
     void Restore() {
         if (!moved_) return;
         os_.DeleteFile(destination_);
-        std::string aside = NameFor(os_.Mbcs(), destination_);
-        if (os_.MoveFile(aside, destination_)) os_.SetAttributes(destination_, attributes_ & ~kAttrDirectory);
+        if (os_.MoveFile(aside_, destination_)) os_.SetAttributes(destination_, attributes_ & ~kAttrDirectory);
         moved_ = false;
     }
 
     void Discard() {
         if (!moved_) return;
-        std::string aside = NameFor(os_.Mbcs(), destination_);
-        os_.SetAttributes(aside, 0);
-        os_.DeleteFile(aside);
+        os_.SetAttributes(aside_, 0);
+        os_.DeleteFile(aside_);
         moved_ = false;
     }
 
@@ -80,7 +77,7 @@ public:
 
 private:
     Os& os_;
-    std::string destination_;
+    std::string destination_, aside_;
     std::uint32_t attributes_ = 0;
     bool moved_ = false;
 };

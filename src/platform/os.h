@@ -46,7 +46,7 @@ struct OsVersion {
 // Message box flags and answers, as MessageBoxA takes and returns them.
 constexpr unsigned kMbOk = 0x0, kMbIconExclamation = 0x30, kMbIconMask = 0xF0;
 constexpr unsigned kMbYesNo = 0x4, kMbIconStop = 0x10, kMbIconQuestion = 0x20;
-constexpr int kIdOk = 1, kIdYes = 6, kIdNo = 7;
+constexpr int kIdOk = 1, kIdYes = 6;
 
 constexpr std::uint32_t kRegDword = 4, kRegSz = 1;
 constexpr long kSOk = 0, kSFalse = 1;  // HRESULTs CoInitialize returns on success

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "app/paths.h"
+
 namespace cabsetup {
 
 namespace {
@@ -40,14 +42,11 @@ void CPicturePalette::Release() {
 }
 
 int CDibPicture::Load(Os& os, const std::string& path, CPicturePalette* palette, bool usePalette, HDC dc) {
-    Os::HandlePtr file = os.OpenRead(path);
-    std::uint64_t size = 0;
-    if (!file || !os.FileSize(*file, size) || size > kMaxPictureFile) return 0;
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    std::size_t got = 0;
-    if (!os.Read(*file, bytes.data(), bytes.size(), got) || got != bytes.size()) return 0;
+    std::string bytes;
+    if (!ReadWholeFile(os, path, kMaxPictureFile, bytes)) return 0;
     DibImage image;
-    if (!ParseDib(bytes.data(), bytes.size(), palette && usePalette, image)) return 0;
+    if (!ParseDib(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), palette && usePalette, image))
+        return 0;
 
     Unload();
     if (image.hasColorTable) {

@@ -8,6 +8,7 @@
 #include "actions/completion.h"
 #include "app/folders.h"
 #include "app/message_text.h"
+#include "app/paths.h"
 #include "app/startup.h"
 #include "app/switches.h"
 #include "wizard/folder_browser.h"
@@ -133,15 +134,7 @@ void CWizardDlg::InitialTexts() {
     if (full) {
         // Shown as it is: plain text in the system's code page.
         std::string license;
-        if (Os::HandlePtr file = os_.OpenRead(state_.sourceDir + "\\license.txt")) {
-            std::uint64_t size = 0;
-            if (os_.FileSize(*file, size) && size < (64u << 20)) {
-                license.resize(static_cast<std::size_t>(size));
-                std::size_t got = 0;
-                if (!os_.Read(*file, license.data(), license.size(), got)) got = 0;
-                license.resize(got);
-            }
-        }
+        ReadWholeFile(os_, state_.sourceDir + "\\license.txt", 64u << 20, license);
         SetItemText(IDC_LICENSE, license);
     }
     if (full || update) {

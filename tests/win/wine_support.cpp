@@ -76,31 +76,6 @@ std::string CopySetupExe(const TestFolder& folder) {
 
 namespace {
 
-std::string WindowText(HWND w) {
-    char buffer[4096] = {};
-    SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
-}
-
-struct BoxSearch {
-    DWORD processId;
-    HWND found;
-};
-
-BOOL CALLBACK FindDialogOfProcess(HWND w, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    // The wizard is a dialog too: only boxes and prompts count.
-    if (pid == search->processId && IsWindowVisible(w) && std::string(cls) == "#32770" && !GetDlgItem(w, 1001)) {
-        search->found = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 BOOL CALLBACK FindStaticText(HWND w, LPARAM param) {
     auto* found = reinterpret_cast<HWND*>(param);
     char cls[64] = {};
@@ -120,6 +95,39 @@ std::wstring WindowTextW(HWND w) {
 
 }  // namespace
 
+std::string WindowText(HWND w) {
+    char buffer[8192] = {};
+    SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+    return buffer;
+}
+
+std::string StaticText(HWND dialog) {
+    HWND text = nullptr;
+    EnumChildWindows(dialog, FindStaticText, reinterpret_cast<LPARAM>(&text));
+    return text ? WindowText(text) : std::string();
+}
+
+HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except) {
+    struct Search {
+        DWORD processId;
+        DialogKind kind;
+        HWND except, found;
+    } search{processId, kind, except, nullptr};
+    EnumWindows([](HWND w, LPARAM param) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(param);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        char cls[64] = {};
+        GetClassNameA(w, cls, sizeof cls);
+        if (w == s->except || pid != s->processId || !IsWindowVisible(w) || std::string(cls) != "#32770") return TRUE;
+        // The wizard is the dialog with a Next button.
+        if ((GetDlgItem(w, 1001) != nullptr) != (s->kind == DialogKind::Wizard)) return TRUE;
+        s->found = w;
+        return FALSE;
+    }, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments, const std::string& currentDir,
                            DWORD timeoutMs) {
     SetupRun run;
@@ -138,16 +146,15 @@ SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments,
             WaitForSingleObject(pi.hProcess, 5000);
             break;
         }
-        BoxSearch search{pi.dwProcessId, nullptr};
-        EnumWindows(FindDialogOfProcess, reinterpret_cast<LPARAM>(&search));
-        if (!search.found || search.found == answered) continue;
+        HWND box = FindDialogOfProcess(pi.dwProcessId, DialogKind::Other);
+        if (!box || box == answered) continue;
         HWND text = nullptr;
-        EnumChildWindows(search.found, FindStaticText, reinterpret_cast<LPARAM>(&text));
+        EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&text));
         run.boxTexts.push_back(text ? WindowText(text) : std::string());
         run.boxTextsW.push_back(text ? WindowTextW(text) : std::wstring());
-        run.boxCaptions.push_back(WindowText(search.found));
-        PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        answered = search.found;
+        run.boxCaptions.push_back(WindowText(box));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        answered = box;
     }
     run.finished = GetTickCount() - start <= timeoutMs;
     GetExitCodeProcess(pi.hProcess, &run.exitCode);

@@ -43,6 +43,16 @@ private:
     std::string subkey_;
 };
 
+// A window's text, read by message (works across processes).
+std::string WindowText(HWND window);
+// The first static text of a dialog that holds some text (a message box's message).
+std::string StaticText(HWND dialog);
+
+// A visible dialog of a process: the wizard (the dialog with a Next button)
+// or any other (a message box, a prompt, a browser); `except` is skipped.
+enum class DialogKind { Wizard, Other };
+HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except = nullptr);
+
 // setup.exe as built, copied into a test folder under its shipped name.
 std::string CopySetupExe(const TestFolder& folder);
 

@@ -1,53 +1,11 @@
 #include "wizard_driving.h"
 
+#include "wine_support.h"
+
 #include <cstdio>
 #include <vector>
 
 namespace cabsetup::wine {
-
-namespace {
-
-struct Search {
-    DWORD processId;
-    bool wizard;  // the dialog with the Next button, or any other
-    HWND found;
-};
-
-BOOL CALLBACK FindDialog(HWND w, LPARAM param) {
-    auto* s = reinterpret_cast<Search*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    if (pid != s->processId || !IsWindowVisible(w) || std::string(cls) != "#32770") return TRUE;
-    if ((GetDlgItem(w, 1001) != nullptr) != s->wizard) return TRUE;
-    s->found = w;
-    return FALSE;
-}
-
-HWND FindDialogOf(DWORD pid, bool wizard) {
-    Search s{pid, wizard, nullptr};
-    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&s));
-    return s.found;
-}
-
-std::string WindowText(HWND w) {
-    char buffer[8192] = {};
-    SendMessageA(w, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
-    return buffer;
-}
-
-BOOL CALLBACK FindStatic(HWND w, LPARAM param) {
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    if (std::string(cls) == "Static" && !WindowText(w).empty()) {
-        *reinterpret_cast<HWND*>(param) = w;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-}  // namespace
 
 bool DrivenSetup::Start(const std::string& exe, const std::string& arguments, const std::string& currentDir) {
     std::string commandLine = "\"" + exe + "\" " + arguments;
@@ -77,12 +35,12 @@ bool DrivenSetup::WaitUntil(const std::function<bool()>& done, DWORD ms) {
 }
 
 bool DrivenSetup::WaitForWizard(DWORD ms) {
-    return WaitUntil([&] { return (wizard_ = FindDialogOf(process_.dwProcessId, true)) != nullptr; }, ms);
+    return WaitUntil([&] { return (wizard_ = FindDialogOfProcess(process_.dwProcessId, DialogKind::Wizard)) != nullptr; }, ms);
 }
 
 HWND DrivenSetup::WaitForOtherDialog(DWORD ms) {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindDialogOf(process_.dwProcessId, false)) != nullptr; }, ms);
+    WaitUntil([&] { return (found = FindDialogOfProcess(process_.dwProcessId, DialogKind::Other)) != nullptr; }, ms);
     return found;
 }
 
@@ -101,12 +59,6 @@ std::string DrivenSetup::Text(int id) const { return DialogText(wizard_, id); }
 std::string DrivenSetup::Caption() const { return WindowText(wizard_); }
 
 std::string DialogText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
-
-std::string StaticText(HWND dialog) {
-    HWND text = nullptr;
-    EnumChildWindows(dialog, FindStatic, reinterpret_cast<LPARAM>(&text));
-    return text ? WindowText(text) : std::string();
-}
 
 bool CaptureWindow(HWND window, const std::string& bmpPath) {
     // The client area: without a window manager there is no frame to show.

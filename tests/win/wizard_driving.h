@@ -40,8 +40,6 @@ private:
 };
 
 std::string DialogText(HWND dialog, int id);
-// The first static text of a dialog that holds some text (a message box's message).
-std::string StaticText(HWND dialog);
 
 // Saves what the screen shows of `window` as a 24-bit BMP file.
 bool CaptureWindow(HWND window, const std::string& bmpPath);

@@ -35,25 +35,6 @@ HWND WaitForWindow(const char* caption) {
     return w;
 }
 
-// A visible dialog of this process other than `except` (a message box).
-HWND OtherDialogThan(HWND except) {
-    struct Search {
-        HWND except, found;
-    } search{except, nullptr};
-    EnumWindows([](HWND w, LPARAM p) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        char cls[16] = {};
-        GetClassNameA(w, cls, sizeof cls);
-        if (w == s->except || pid != GetCurrentProcessId() || !IsWindowVisible(w) || std::string(cls) != "#32770")
-            return TRUE;
-        s->found = w;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 TEST(WineProgramWait, EndsWhenTheProcessEndsWhateverItsExitCode) {
     Win32Os os;
     HWND owner = CreateWindowA("STATIC", "owner", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
@@ -117,7 +98,7 @@ TEST(WineFolderBrowser, TypedFoldersAreCheckedBeforeTheBrowserCloses) {
             SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
             PostMessageA(browser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
             HWND box = nullptr;
-            wine::DrivenSetup::WaitUntil([&] { return (box = OtherDialogThan(browser)) != nullptr; }, 10000);
+            wine::DrivenSetup::WaitUntil([&] { return (box = wine::FindDialogOfProcess(GetCurrentProcessId(), wine::DialogKind::Other, browser)) != nullptr; }, 10000);
             if (!box) return;
             boxes.push_back(wine::StaticText(box));
             PostMessageA(box, WM_COMMAND, MAKEWPARAM(typed == chosen ? IDYES : IDOK, BN_CLICKED), 0);

@@ -479,7 +479,7 @@ std::string HostOs::LoadString(unsigned id) {
 
 int HostOs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     messages_.push_back({text, caption, flags});
-    return messageAnswer_;
+    return kIdOk;
 }
 
 }  // namespace cabsetup

@@ -85,18 +85,14 @@ public:
     // The wizard's window has been destroyed: posts fail and it no longer exists.
     void SetWindowGone(bool gone) { windowGone_ = gone; }
     const std::vector<RecordedMessage>& Messages() const { return messages_; }
-    // The answer every later message box gives (IDOK unless told).
-    void SetMessageAnswer(int answer) { messageAnswer_ = answer; }
     // A value as RegSetValue stored it; false when absent.
     bool RegistryValue(RegRoot root, const std::string& subkey, const std::string& name, std::uint32_t& type,
                        std::vector<unsigned char>& data) const;
     bool RegistryKeyExists(RegRoot root, const std::string& subkey) const { return registry_.count(KeyName(root, subkey)); }
-    // Saved links (also written as small files at their paths), started
-    // programs, restarts, in the order they happened.
+    // Saved links (also written as small files at their paths) and started
+    // programs, in the order they happened.
     const std::vector<RecordedLink>& Links() const { return links_; }
     const std::vector<RecordedProcess>& Processes() const { return processes_; }
-    int Restarts() const { return restarts_; }
-    bool RestartPrivilegeEnabled() const { return restartPrivilege_; }
     // Every later program runs for this many ProcessEnded polls.
     void SetProcessPolls(int polls) { processPolls_ = polls; }
     // COM already initialised on the thread (CoInitialize answers S_FALSE) or not.
@@ -138,10 +134,8 @@ public:
     LocalTime Now() override { return now_; }
     void Yield() override;
     void Sleep(unsigned) override {}
-    void RestartComputer(bool enableShutdownPrivilege) override {
-        ++restarts_;
-        restartPrivilege_ = enableShutdownPrivilege;
-    }
+    // Only the wizard restarts, and it is tested under Wine.
+    void RestartComputer(bool) override {}
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
     bool WindowExists(WindowHandle) override { return !windowGone_; }
@@ -179,11 +173,9 @@ private:
     LocalTime now_{2026, 12, 7, 9, 30, 5};
     std::function<void(WindowHandle, unsigned, bool)> sink_;
     std::vector<RecordedMessage> messages_;
-    int messageAnswer_ = kIdOk;
     std::vector<RecordedLink> links_;
     std::vector<RecordedProcess> processes_;
-    int processPolls_ = 0, restarts_ = 0, coInitializeCalls_ = 0;
-    bool restartPrivilege_ = false;
+    int processPolls_ = 0, coInitializeCalls_ = 0;
     std::atomic<bool> windowGone_{false};
 };
 
