@@ -1,88 +1,47 @@
-// The cabinets of one data set: replace decisions, copying each cabinet out
-// of the volumes, unpacking it into its destination and logging it.
+// The cabinets of one data set: replace decisions, unpacking each cabinet
+// into its destination and logging it.
+#include <atomic>
+
 #include "app/folders.h"
 #include "app/paths.h"
 #include "app/switches.h"
 #include "engine/install_worker.h"
+#include "engine/set_aside.h"
 
 namespace cabsetup {
 
 namespace {
 
-// The old file while its replacement is unpacked: beside it, hidden, so
-// that a failed replacement can put it back.
-class SetAside {
+// The data volumes' stream as the source of one cabinet.
+class StreamSource : public CabinetSource {
 public:
-    SetAside(Os& os, std::string destination)
-        : os_(os), destination_(std::move(destination)), aside_(NameFor(os.Mbcs(), destination_)) {}
+    explicit StreamSource(VolumeReader& reader) : reader_(reader) {}
+    bool Read(unsigned char* buffer, std::size_t size) override { return reader_.Read(buffer, size); }
 
-    // "<file>.cabsetup-old" where that fits the system's path limit; beside a
-    // long path, a short name made from the file's path, never longer than
-    // the file's own name where it can be, so that it fits wherever the
-    // file fits and a "file in use" is never reported for a path too long.
-    static std::string NameFor(const CodePage& cp, const std::string& destination) {
-        std::string suffixed = destination + ".cabsetup-old";
-        if (suffixed.size() < kMaxPath) return suffixed;
-        std::uint32_t hash = 2166136261u;  // FNV-1a of the whole path
-        for (unsigned char c : destination) hash = (hash ^ c) * 16777619u;
-        static const char kHex[] = "0123456789abcdef";
-        std::string name = "~";
-        for (int shift = 28; shift >= 0; shift -= 4) name += kHex[(hash >> shift) & 0xF];
-        std::string folder = ParentFolder(cp, destination);
-        std::size_t room = destination.size() - folder.size() - 1;  // the file name's length
-        if (name.size() > room) name.resize(room < 1 ? 1 : room);
-        return folder + "\\" + name;
+private:
+    VolumeReader& reader_;
+};
+
+class FileSink : public CabinetSink {
+public:
+    FileSink(Os& os, Os::Handle& file) : os_(os), file_(file) {}
+    bool Write(const unsigned char* data, std::size_t size) override {
+        written_ += size;
+        return os_.Write(file_, data, size);
     }
-
-    // A copy left behind by a run that crashed while unpacking is the only
-    // copy known to be whole: it goes back over whatever stands at the
-    // destination, a partial file included. It is never deleted unless it
-    // is back in place.
-    void RecoverLeftover() {
-        std::uint32_t attributes = 0;
-        if (!os_.GetAttributes(aside_, attributes) || (attributes & kAttrDirectory)) return;
-        std::uint32_t standing = 0;
-        if (os_.GetAttributes(destination_, standing)) {
-            if (standing & kAttrDirectory) return;
-            os_.SetAttributes(destination_, standing & ~kAttrReadOnly);
-            os_.DeleteFile(destination_);
-        }
-        if (os_.MoveFile(aside_, destination_)) os_.SetAttributes(destination_, attributes & ~kAttrHidden);
-    }
-
-    bool Move() {
-        os_.GetAttributes(destination_, attributes_);
-        if (!os_.MoveFile(destination_, aside_)) return false;
-        os_.SetAttributes(aside_, attributes_ | kAttrHidden);
-        moved_ = true;
-        return true;
-    }
-
-    // The replacement failed: whatever it left at the destination goes, the old file comes back.
-    void Restore() {
-        if (!moved_) return;
-        os_.DeleteFile(destination_);
-        if (os_.MoveFile(aside_, destination_)) os_.SetAttributes(destination_, attributes_ & ~kAttrDirectory);
-        moved_ = false;
-    }
-
-    void Discard() {
-        if (!moved_) return;
-        os_.SetAttributes(aside_, 0);
-        os_.DeleteFile(aside_);
-        moved_ = false;
-    }
-
-    ~SetAside() { Restore(); }
+    std::uint64_t Written() const { return written_; }
 
 private:
     Os& os_;
-    std::string destination_, aside_;
-    std::uint32_t attributes_ = 0;
-    bool moved_ = false;
+    Os::Handle& file_;
+    std::uint64_t written_ = 0;
 };
 
+std::atomic<bool> systemUnpackerOnly{false};
+
 }  // namespace
+
+void InstallEngine::SetSystemUnpackerOnly(bool only) { systemUnpackerOnly = only; }
 
 bool InstallEngine::ExtractAllCabinets() {
     const VolumeHeader& h = reader_.CurrentHeader();
@@ -111,9 +70,6 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     if (destination.size() >= kMaxPath) return false;
 
     const bool noChanges = state_.Has(kSwitchNoChanges);
-    std::string cabinet = state_.workDir + "\\" + std::to_string(expected) + ".cab";
-    os_.DeleteFile(cabinet);
-
     SetAside old(os_, destination);
     if (!noChanges) old.RecoverLeftover();
     bool write = true;
@@ -129,9 +85,30 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
             return false;
         }
     }
-    if (!reader_.CopyCabinetData(record, cabinet, write)) return false;
+    if (!write) {
+        if (!reader_.Skip(record.cabinetSize)) return false;
+        if (log_) log_->AddFile(destination);
+        return true;
+    }
+
+    // Our own reader takes the cabinets of one file (all that mksetup
+    // writes) straight from the volumes; any other goes through the
+    // workspace to the system's cabinet interface, with the bytes the
+    // reader has already taken from the stream.
+    StreamSource source(reader_);
+    CabinetShape shape = CabinetShape::Other;
+    if (!systemUnpackerOnly) {
+        shape = cabinet_.ReadHeader(source, record.cabinetSize);
+        if (shape == CabinetShape::Damaged) return false;
+    }
+    std::string cabinet = state_.workDir + "\\" + std::to_string(expected) + ".cab";
+    if (shape == CabinetShape::Other) {
+        os_.DeleteFile(cabinet);
+        const std::vector<unsigned char>& taken = cabinet_.Consumed();
+        std::size_t takenSize = systemUnpackerOnly ? 0 : taken.size();
+        if (!reader_.CopyCabinetData(record, cabinet, true, taken.data(), takenSize)) return false;
+    }
     if (log_) log_->AddFile(destination);
-    if (!write) return true;
     if (!Check()) return false;
     // Most files share their folder with the file before: creating the path
     // again would only repeat a dozen system calls per file.
@@ -140,15 +117,12 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         if (!CreateFolderPath(os_, folder)) return false;
         lastFolderCreated_ = folder;
     }
+    if (shape == CabinetShape::OneFile) return DecodeIntoPlace(record, destination, old);
 
     if (record.fileSize == 0) {
-        // "/p" changes nothing: an empty file is made only where none exists,
-        // never by truncating one that is there.
-        bool keep = noChanges && FindFileMatch(os_, destination);
-        if (!keep && !os_.CreateAlways(destination)) return false;
+        bool placed = PlaceEmptyFile(destination, old);
         os_.DeleteFile(cabinet);
-        old.Discard();
-        return true;
+        return placed;
     }
     if (noChanges) {
         os_.DeleteFile(cabinet);
@@ -164,6 +138,49 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         os_.DeleteFile(destination);
         return false;  // the old file comes back as `old` goes
     }
+    old.Discard();
+    return true;
+}
+
+bool InstallEngine::PlaceEmptyFile(const std::string& destination, SetAside& old) {
+    // "/p" changes nothing: an empty file is made only where none exists,
+    // never by truncating one that is there.
+    bool keep = state_.Has(kSwitchNoChanges) && FindFileMatch(os_, destination);
+    if (!keep && !os_.CreateAlways(destination)) return false;
+    old.Discard();
+    return true;
+}
+
+bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, SetAside& old) {
+    StreamSource source(reader_);
+    if (cabinet_.FileSize() != record.fileSize) return false;
+    if (state_.Has(kSwitchNoChanges) || record.fileSize == 0) {
+        // Every block is decoded and checked, and written nowhere: a dry
+        // run proves the whole medium readable.
+        if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining())) return false;
+        return record.fileSize != 0 || PlaceEmptyFile(destination, old);
+    }
+    // Unpacked beside the destination, hidden, and moved into its place only
+    // when every block and the size have passed: nothing partial ever
+    // stands at the destination.
+    std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
+    Os::HandlePtr file = os_.CreateAlways(fresh);
+    std::uint32_t leftover = 0;
+    if (!file && os_.GetAttributes(fresh, leftover) && !(leftover & kAttrDirectory)) {
+        // One left hidden by a run that crashed cannot be overwritten as it is.
+        os_.SetAttributes(fresh, 0);
+        file = os_.CreateAlways(fresh);
+    }
+    if (!file) return false;
+    os_.SetAttributes(fresh, kAttrHidden);
+    FileSink sink(os_, *file);
+    bool whole = cabinet_.Decode(source, &sink) && sink.Written() == record.fileSize;
+    file.reset();
+    if (!whole || !reader_.Skip(cabinet_.Remaining()) || !os_.MoveFile(fresh, destination)) {
+        os_.DeleteFile(fresh);
+        return false;  // the old file comes back as `old` goes
+    }
+    os_.SetAttributes(destination, kAttrArchive);
     old.Discard();
     return true;
 }

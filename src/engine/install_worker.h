@@ -13,10 +13,13 @@
 #include "engine/install_status.h"
 #include "engine/pause_gate.h"
 #include "engine/volume_locator.h"
+#include "formats/cabinet_reader.h"
 #include "formats/volume_reader.h"
 #include "platform/os.h"
 
 namespace cabsetup {
+
+class SetAside;
 
 class InstallEngine {
 public:
@@ -41,6 +44,9 @@ public:
     bool WorkerRunning() const { return workerRunning_.load(); }
     // Waits until the worker has ended by itself.
     void Join();
+    // Every cabinet goes to the system's cabinet interface, as our own reader
+    // would take none: for comparing the two (tests, benchmarks). Process-wide.
+    static void SetSystemUnpackerOnly(bool only);
     // Where the volumes are looked for (the CD layout moves it).
     const CVolumeLocator& Locator() const { return locator_; }
 
@@ -49,6 +55,8 @@ private:
     void InstallWorkerMain();
     bool ExtractAllCabinets();
     bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
+    bool DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, SetAside& old);
+    bool PlaceEmptyFile(const std::string& destination, SetAside& old);
     bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);
     // A check: the pause gate, then whether to stop.
     bool Check();
@@ -68,6 +76,7 @@ private:
     InstallStatus* status_ = nullptr;
     CInstallLog* log_ = nullptr;
     VolumeReader reader_;
+    CabinetReader cabinet_;
     CVolumeLocator locator_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false}, workerRunning_{false};

@@ -6,15 +6,15 @@
 #include <cstring>
 #include <thread>
 
+#include "formats/cabinet_format.h"
 #include "formats/little_endian.h"
 
 namespace cabsetup {
 
 namespace {
 
-constexpr std::size_t kBlock = 32768;
-constexpr std::size_t kHeaderSize = 36, kFolderSize = 8, kFileFixedSize = 16;
-constexpr std::uint16_t kAttrArchive = 0x20, kAttrNameIsUtf = 0x80;
+using namespace cab;
+constexpr std::size_t kBlock = kBlockSize;
 
 void Append16(std::vector<unsigned char>& out, std::uint16_t v) {
     unsigned char b[2];
@@ -42,24 +42,6 @@ bool CompressBlock(z_stream& z, const unsigned char* in, std::size_t size, std::
     out.resize(out.size() - z.avail_out);
     return true;
 }
-
-}  // namespace
-
-std::uint32_t CabinetChecksum(const unsigned char* bytes, std::size_t size, std::uint32_t seed) {
-    std::uint32_t sum = seed;
-    std::size_t words = size / 4;
-    for (std::size_t i = 0; i < words; ++i) sum ^= le::U32(bytes + 4 * i);
-    const unsigned char* tail = bytes + 4 * words;
-    std::uint32_t rest = 0;
-    switch (size & 3) {
-    case 3: rest |= std::uint32_t(*tail++) << 16; [[fallthrough]];
-    case 2: rest |= std::uint32_t(*tail++) << 8; [[fallthrough]];
-    case 1: rest |= *tail;
-    }
-    return sum ^ rest;
-}
-
-namespace {
 
 // Every block's MSZIP bytes; blocks are independent, so large files spread
 // them over several threads.
@@ -127,7 +109,7 @@ bool WriteSingleFileCabinet(const std::string& name, const unsigned char* data, 
     Append16(out, 0);  // folder 0
     Append16(out, options.dosDate);
     Append16(out, options.dosTime);
-    Append16(out, static_cast<std::uint16_t>(kAttrArchive | (ascii ? 0 : kAttrNameIsUtf)));
+    Append16(out, static_cast<std::uint16_t>(kFileAttrArchive | (ascii ? 0 : kFileAttrNameIsUtf)));
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0);
 
@@ -138,7 +120,7 @@ bool WriteSingleFileCabinet(const std::string& name, const unsigned char* data, 
         unsigned char sizes[4];
         le::PutU16(sizes, static_cast<std::uint16_t>(payloadSize));
         le::PutU16(sizes + 2, static_cast<std::uint16_t>(n));
-        std::uint32_t sum = CabinetChecksum(sizes, 4, CabinetChecksum(payload, payloadSize, 0));
+        std::uint32_t sum = Checksum(sizes, 4, Checksum(payload, payloadSize, 0));
         Append32(out, sum);
         out.insert(out.end(), sizes, sizes + 4);
         out.insert(out.end(), payload, payload + payloadSize);

@@ -20,9 +20,6 @@ struct CabinetOptions {
     unsigned threads = 1;  // blocks of a large file are compressed on this many threads
 };
 
-// The checksum of a CFDATA block over `bytes`, seeded with `seed`.
-std::uint32_t CabinetChecksum(const unsigned char* bytes, std::size_t size, std::uint32_t seed);
-
 // Appends the cabinet to `out`. `name` is the file's name inside the
 // cabinet. False when the file is too large for the format (4 GiB) or zlib
 // fails.

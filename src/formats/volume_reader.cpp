@@ -123,12 +123,14 @@ bool VolumeReader::ReadCabinetRecord(CabinetRecord& record) {
     return true;
 }
 
-bool VolumeReader::CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write) {
-    if (!write) return SkipStream(record.cabinetSize);
+bool VolumeReader::CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write,
+                                   const unsigned char* prefix, std::size_t alreadyRead) {
+    if (alreadyRead > record.cabinetSize) return false;
+    if (!write) return SkipStream(record.cabinetSize - alreadyRead);
     Os::HandlePtr cabinet = os_.CreateAlways(cabinetPath);
-    if (!cabinet) return false;
+    if (!cabinet || (alreadyRead > 0 && !os_.Write(*cabinet, prefix, alreadyRead))) return false;
     auto buffer = std::make_unique<unsigned char[]>(kCopyPiece);
-    for (std::uint32_t done = 0; done < record.cabinetSize;) {
+    for (std::uint32_t done = static_cast<std::uint32_t>(alreadyRead); done < record.cabinetSize;) {
         std::size_t piece = std::min<std::size_t>(kCopyPiece, record.cabinetSize - done);
         if (!ReadStream(buffer.get(), piece) || !os_.Write(*cabinet, buffer.get(), piece)) return false;
         done += static_cast<std::uint32_t>(piece);

@@ -36,7 +36,12 @@ public:
     bool ReadCabinetRecord(CabinetRecord& record);
     // Copies the record's cabinet data into a new file at cabinetPath (write)
     // or skips it. A read, seek or write error fails, as does a missing volume.
-    bool CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write);
+    // The first `alreadyRead` bytes were read from the stream before, into `prefix`.
+    bool CopyCabinetData(const CabinetRecord& record, const std::string& cabinetPath, bool write,
+                         const unsigned char* prefix = nullptr, std::size_t alreadyRead = 0);
+    // The next bytes of the stream, across volumes: exactly `size` of them, or false.
+    bool Read(unsigned char* buffer, std::size_t size) { return ReadStream(buffer, size); }
+    bool Skip(std::uint64_t size) { return SkipStream(size); }
 
     const VolumeHeader& CurrentHeader() const { return header_; }
     // Where the stream stands: index of the volume being read (0: the first)

@@ -28,7 +28,7 @@ struct FindData {
 
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, CurrentConfig, DynData };
 
-constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02;
+constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02, kAttrArchive = 0x20;
 
 struct LocalTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;

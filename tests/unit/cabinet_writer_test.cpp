@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "formats/cabinet_format.h"
 #include "formats/cabinet_writer.h"
 #include "unpack.h"
 
@@ -101,9 +102,9 @@ TEST(CabinetChecksum, KnownValues) {
     const unsigned char bytes[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
     // Whole words are XORed little-endian; the 3 left over form 9<<16|10<<8|11.
     std::uint32_t expected = 0x04030201u ^ 0x08070605u ^ 0x00090A0Bu;
-    EXPECT_EQ(CabinetChecksum(bytes, sizeof bytes, 0), expected);
-    EXPECT_EQ(CabinetChecksum(bytes, 4, 0xFFFFFFFFu), 0x04030201u ^ 0xFFFFFFFFu);
-    EXPECT_EQ(CabinetChecksum(bytes, 0, 7), 7u);
+    EXPECT_EQ(cab::Checksum(bytes, sizeof bytes, 0), expected);
+    EXPECT_EQ(cab::Checksum(bytes, 4, 0xFFFFFFFFu), 0x04030201u ^ 0xFFFFFFFFu);
+    EXPECT_EQ(cab::Checksum(bytes, 0, 7), 7u);
 }
 
 TEST(CabinetWriter, SameInputSameBytes) {

@@ -88,7 +88,7 @@ TEST_F(EngineTest, ReadOnlyOrShortUnpackedFilesFailAndKeepTheOld) {
         {"read-only destination", [&] { os_.SetAttributes(dest, kAttrReadOnly); },
          "C:\\Program Files\\Tool\\a.bin\nAn error occurs when the installer tries to open a specified file.\n"
          "Please terminate the program using the file, and try to install again.\nInstallation is canceled."},
-        {"unpacked one byte short", [&] { os_.SetShortUnpack(true); }, "Can't find data file."},
+        {"unpacked one byte short", [&] { UseSystemPath(); os_.SetShortUnpack(true); }, "Can't find data file."},
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(root_ / "C");
@@ -99,6 +99,7 @@ TEST_F(EngineTest, ReadOnlyOrShortUnpackedFilesFailAndKeepTheOld) {
         WriteFile(dest, "the old a");
         c.arrange();
         Install();
+        InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
         os_.SetShortUnpack(false);
         os_.SetAttributes(dest, 0);
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;

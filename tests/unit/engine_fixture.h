@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <random>
@@ -34,7 +35,15 @@ protected:
         state_.folders.tempDir = state_.folders.workBaseDir;
         status_.hwnd = 0x1234;
         os_.SetNotifySink([this](WindowHandle, unsigned code, bool) { OnNotify(code); });
+        InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
     }
+    ~EngineTest() override { InstallEngine::SetSystemUnpackerOnly(false); }
+
+    // The whole suite runs a second time with every cabinet going through
+    // the workspace to the system's cabinet interface.
+    static bool SystemPathRun() { return std::getenv("CABSETUP_SYSTEM_UNPACKER") != nullptr; }
+    // For a case that breaks a step only that path has.
+    static void UseSystemPath() { InstallEngine::SetSystemUnpackerOnly(true); }
 
     void OnNotify(unsigned code) {
         std::lock_guard lock(wizard_.mutex);

@@ -98,7 +98,7 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
          }, "Can't find data file."},
         {"cabinet copy cannot be created", [&] { os_.FailNth(HostOp::CreateAlways, 1); }, "Can't find data file."},
         {"full disk during copy", [&] { os_.FailNth(HostOp::Write, 1); }, "Can't find data file."},
-        {"unpacking fails", [&] { os_.FailNth(HostOp::ExtractCabinet, 2); }, "Can't find data file."},
+        {"unpacking fails", [&] { UseSystemPath(); os_.FailNth(HostOp::ExtractCabinet, 2); }, "Can't find data file."},
         {"target folder cannot be created", [&] {
              WriteFile("C:\\Program Files", "a file where the folder should be");
          }, "Folder  \"C:\\Program Files\\Tool\" can't be created.\n\nEnter another folder name."},
@@ -121,6 +121,7 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
         status_.SetText("");
         c.arrange();
         Install();
+        InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;
         EXPECT_EQ(wizard_.failedText, c.text) << c.what;
         for (HostOp op : {HostOp::CreateAlways, HostOp::Write, HostOp::ExtractCabinet, HostOp::CreateDirectory})
