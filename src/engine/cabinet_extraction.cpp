@@ -110,12 +110,12 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     }
     if (log_) log_->AddFile(destination);
     if (!Check()) return false;
-    // Most files share their folder with the file before: creating the path
-    // again would only repeat a dozen system calls per file.
+    // Creating and testing a path costs a dozen system calls: each folder is
+    // made once per run, however the package interleaves them.
     std::string folder = ParentFolder(os_.Mbcs(), destination);
-    if (!noChanges && folder != lastFolderCreated_) {
+    if (!noChanges && !foldersMade_.count(folder)) {
         if (!CreateFolderPath(os_, folder)) return false;
-        lastFolderCreated_ = folder;
+        foldersMade_.insert(folder);
     }
     if (shape == CabinetShape::OneFile) return DecodeIntoPlace(record, destination, old);
 
@@ -164,23 +164,21 @@ bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::stri
     // when every block and the size have passed: nothing partial ever
     // stands at the destination.
     std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
-    Os::HandlePtr file = os_.CreateAlways(fresh);
+    Os::HandlePtr file = os_.CreateHidden(fresh);
     std::uint32_t leftover = 0;
     if (!file && os_.GetAttributes(fresh, leftover) && !(leftover & kAttrDirectory)) {
-        // One left hidden by a run that crashed cannot be overwritten as it is.
+        // One left read-only by a run that crashed cannot be overwritten as it is.
         os_.SetAttributes(fresh, 0);
-        file = os_.CreateAlways(fresh);
+        file = os_.CreateHidden(fresh);
     }
     if (!file) return false;
-    os_.SetAttributes(fresh, kAttrHidden);
     FileSink sink(os_, *file);
-    bool whole = cabinet_.Decode(source, &sink) && sink.Written() == record.fileSize;
-    file.reset();
-    if (!whole || !reader_.Skip(cabinet_.Remaining()) || !os_.MoveFile(fresh, destination)) {
+    bool whole = cabinet_.Decode(source, &sink) && sink.Written() == record.fileSize && reader_.Skip(cabinet_.Remaining());
+    if (!whole || !os_.PutInPlace(std::move(file), fresh, destination)) {
+        file.reset();
         os_.DeleteFile(fresh);
         return false;  // the old file comes back as `old` goes
     }
-    os_.SetAttributes(destination, kAttrArchive);
     old.Discard();
     return true;
 }

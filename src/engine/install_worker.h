@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -83,7 +84,7 @@ private:
     PauseGate gate_;
     bool pauseMissedQuestion_ = false;
     std::uint32_t cabinetsDone_ = 0;
-    std::string lastFolderCreated_;
+    std::set<std::string> foldersMade_;
 };
 
 }  // namespace cabsetup

@@ -81,6 +81,13 @@ public:
     virtual HandlePtr OpenRead(const std::string& path) = 0;
     // CREATE_ALWAYS: creates or empties the file.
     virtual HandlePtr CreateAlways(const std::string& path) = 0;
+    // CREATE_ALWAYS of a hidden file, written beside its destination and
+    // then moved there by PutInPlace.
+    virtual HandlePtr CreateHidden(const std::string& path) = 0;
+    // Closes a file made by CreateHidden, gives it the attributes of a new
+    // file (archive) and renames it to `to`, which must not exist: through
+    // the open handle where the system can, which saves opening it twice.
+    virtual bool PutInPlace(HandlePtr file, const std::string& from, const std::string& to) = 0;
     virtual bool FileSize(Handle& file, std::uint64_t& size) = 0;
     // Reads up to size bytes; false on a read error, got = bytes delivered.
     virtual bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) = 0;

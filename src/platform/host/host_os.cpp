@@ -227,6 +227,19 @@ bool HostOs::DeleteFile(const std::string& path) {
     return fs::remove(key, ec);
 }
 
+Os::HandlePtr HostOs::CreateHidden(const std::string& path) {
+    HandlePtr file = CreateAlways(path);
+    if (file) attributes_[PathKey(path)] = kAttrHidden;
+    return file;
+}
+
+bool HostOs::PutInPlace(HandlePtr file, const std::string& from, const std::string& to) {
+    file.reset();
+    if (!MoveFile(from, to)) return false;
+    attributes_.erase(PathKey(to));  // archive: nothing the sandbox keeps
+    return true;
+}
+
 bool HostOs::MoveFile(const std::string& from, const std::string& to) {
     if (TooLong(from) || TooLong(to)) return false;
     if (Faulted(HostOp::MoveFile)) return false;

@@ -5,6 +5,7 @@
 #include <setupapi.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace cabsetup {
@@ -79,6 +80,62 @@ Os::HandlePtr Win32Os::CreateAlways(const std::string& path) {
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+Os::HandlePtr Win32Os::CreateHidden(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+namespace {
+
+// SetFileInformationByHandle (Windows Vista and later) and its two classes
+// used here, declared by hand: the headers offer them only to programs that
+// require Vista.
+using SetFileInfoFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+constexpr int kFileBasicInfo = 0, kFileRenameInfo = 3;
+struct BasicInfo {
+    LARGE_INTEGER creation, lastAccess, lastWrite, change;  // 0: unchanged
+    DWORD attributes;
+};
+struct RenameInfo {
+    DWORD replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD nameBytes;
+    WCHAR name[1];
+};
+
+bool PutInPlaceByHandle(HANDLE h, const std::string& to) {
+    static const auto setInfo = reinterpret_cast<SetFileInfoFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "SetFileInformationByHandle")));
+    if (!setInfo) return false;
+    int chars = MultiByteToWideChar(CP_ACP, 0, to.c_str(), -1, nullptr, 0);
+    if (chars <= 0) return false;
+    // The name the system takes here is its own kind: \??\ and the full path.
+    static const wchar_t kPrefix[] = L"\\??\\";
+    std::size_t prefix = sizeof kPrefix / sizeof(wchar_t) - 1;
+    std::vector<unsigned char> buffer(sizeof(RenameInfo) + (prefix + chars) * sizeof(WCHAR));
+    auto* rename = reinterpret_cast<RenameInfo*>(buffer.data());
+    std::copy_n(kPrefix, prefix, rename->name);
+    if (MultiByteToWideChar(CP_ACP, 0, to.c_str(), -1, rename->name + prefix, chars) <= 0) return false;
+    rename->nameBytes = static_cast<DWORD>((prefix + chars - 1) * sizeof(WCHAR));
+    BasicInfo basic = {};
+    basic.attributes = FILE_ATTRIBUTE_ARCHIVE;
+    if (!setInfo(h, kFileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) return false;
+    // In place: the attributes are a nicety whose failure must not undo that.
+    setInfo(h, kFileBasicInfo, &basic, sizeof basic);
+    return true;
+}
+
+}  // namespace
+
+bool Win32Os::PutInPlace(HandlePtr file, const std::string& from, const std::string& to) {
+    if (file && PutInPlaceByHandle(Raw(*file), to)) return true;
+    file.reset();
+    if (!MoveFileA(from.c_str(), to.c_str())) return false;
+    SetFileAttributesA(to.c_str(), FILE_ATTRIBUTE_ARCHIVE);
+    return true;
 }
 
 bool Win32Os::FileSize(Handle& file, std::uint64_t& size) {

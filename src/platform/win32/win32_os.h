@@ -16,6 +16,8 @@ public:
     const CodePage& Mbcs() const override { return codePage_; }
     HandlePtr OpenRead(const std::string& path) override;
     HandlePtr CreateAlways(const std::string& path) override;
+    HandlePtr CreateHidden(const std::string& path) override;
+    bool PutInPlace(HandlePtr file, const std::string& from, const std::string& to) override;
     bool FileSize(Handle& file, std::uint64_t& size) override;
     bool Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) override;
     bool Write(Handle& file, const void* data, std::size_t size) override;
