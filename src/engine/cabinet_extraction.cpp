@@ -5,6 +5,7 @@
 #include "app/folders.h"
 #include "app/paths.h"
 #include "app/switches.h"
+#include "engine/background_writer.h"
 #include "engine/install_worker.h"
 #include "engine/set_aside.h"
 
@@ -22,19 +23,13 @@ private:
     VolumeReader& reader_;
 };
 
-class FileSink : public CabinetSink {
+class WriterSink : public CabinetSink {
 public:
-    FileSink(Os& os, Os::Handle& file) : os_(os), file_(file) {}
-    bool Write(const unsigned char* data, std::size_t size) override {
-        written_ += size;
-        return os_.Write(file_, data, size);
-    }
-    std::uint64_t Written() const { return written_; }
+    explicit WriterSink(BackgroundWriter& writer) : writer_(writer) {}
+    bool Write(const unsigned char* data, std::size_t size) override { return writer_.Write(data, size); }
 
 private:
-    Os& os_;
-    Os::Handle& file_;
-    std::uint64_t written_ = 0;
+    BackgroundWriter& writer_;
 };
 
 std::atomic<bool> systemUnpackerOnly{false};
@@ -44,17 +39,30 @@ std::atomic<bool> systemUnpackerOnly{false};
 void InstallEngine::SetSystemUnpackerOnly(bool only) { systemUnpackerOnly = only; }
 
 bool InstallEngine::ExtractAllCabinets() {
+    // Files are written on a second thread while the next one is decoded;
+    // "/p" writes nothing and needs none.
+    std::unique_ptr<BackgroundWriter> writer;
+    if (!state_.Has(kSwitchNoChanges)) writer = std::make_unique<BackgroundWriter>(os_);
+    writer_ = writer.get();
+    enum class Outcome { Done, Failed, FailedWithText, Stopped } outcome = Outcome::Done;
     const VolumeHeader& h = reader_.CurrentHeader();
     bool mainSet = h.setType == kSetTypeMain || h.setType == kSetTypeMainUpdate;
     for (std::uint32_t i = 0; i < h.cabinetCount; ++i) {
         bool errorFlag = false;
-        if (!ExtractCabinet(mainSet ? i : kFirstLinkedCabinet + i, errorFlag)) {
-            if (!errorFlag) SetStatusText(kIdsCantFindData);
-            return false;
+        if (!ExtractCabinet(mainSet ? i : kFirstLinkedCabinet + i, errorFlag) || (writer && writer->Failed())) {
+            outcome = errorFlag ? Outcome::FailedWithText : Outcome::Failed;
+            break;
         }
-        if (!Check()) return false;
+        if (!Check()) {
+            outcome = Outcome::Stopped;
+            break;
+        }
     }
-    return true;
+    // Every file handed over is in place, or undone, before the outcome counts.
+    if (writer && !writer->Drain() && outcome == Outcome::Done) outcome = Outcome::Failed;
+    writer_ = nullptr;
+    if (outcome == Outcome::Failed) SetStatusText(kIdsCantFindData);
+    return outcome == Outcome::Done;
 }
 
 bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
@@ -69,9 +77,12 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     // A path the system cannot take is refused here, not cut into another one.
     if (destination.size() >= kMaxPath) return false;
 
+    // The file before may still be on its way to this very destination.
+    if (writer_ && writer_->Pending(destination) && !writer_->Drain()) return false;
+
     const bool noChanges = state_.Has(kSwitchNoChanges);
-    SetAside old(os_, destination);
-    if (!noChanges) old.RecoverLeftover();
+    auto old = std::make_unique<SetAside>(os_, destination);
+    if (!noChanges) old->RecoverLeftover();
     bool write = true;
     FindData existing;
     if (FindFileMatch(os_, destination, &existing)) {
@@ -79,7 +90,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
             (record.replaceMode == ReplaceIfSizeDiffers && existing.sizeLow == record.fileSize))
             write = false;
         // Tested before anything moves, so a file in use fails exactly here.
-        if (write && !noChanges && (!os_.CanDeleteNow(destination) || !old.Move())) {
+        if (write && !noChanges && (!os_.CanDeleteNow(destination) || !old->Move())) {
             errorFlag = true;
             SetStatusText(kIdsFileInUse, destination);
             return false;
@@ -120,7 +131,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     if (shape == CabinetShape::OneFile) return DecodeIntoPlace(record, destination, old);
 
     if (record.fileSize == 0) {
-        bool placed = PlaceEmptyFile(destination, old);
+        bool placed = PlaceEmptyFile(destination, *old);
         os_.DeleteFile(cabinet);
         return placed;
     }
@@ -138,7 +149,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         os_.DeleteFile(destination);
         return false;  // the old file comes back as `old` goes
     }
-    old.Discard();
+    old->Discard();
     return true;
 }
 
@@ -151,36 +162,25 @@ bool InstallEngine::PlaceEmptyFile(const std::string& destination, SetAside& old
     return true;
 }
 
-bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, SetAside& old) {
+bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::string& destination,
+                                    std::unique_ptr<SetAside>& old) {
     StreamSource source(reader_);
     if (cabinet_.FileSize() != record.fileSize) return false;
     if (state_.Has(kSwitchNoChanges) || record.fileSize == 0) {
         // Every block is decoded and checked, and written nowhere: a dry
-        // run proves the whole medium readable.
+        // run ("/p") proves the whole medium readable.
         if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining())) return false;
-        return record.fileSize != 0 || PlaceEmptyFile(destination, old);
+        return record.fileSize != 0 || PlaceEmptyFile(destination, *old);
     }
     // Unpacked beside the destination, hidden, and moved into its place only
     // when every block and the size have passed: nothing partial ever
-    // stands at the destination.
-    std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
-    Os::HandlePtr file = os_.CreateHidden(fresh);
-    std::uint32_t leftover = 0;
-    if (!file && os_.GetAttributes(fresh, leftover) && !(leftover & kAttrDirectory)) {
-        // One left read-only by a run that crashed cannot be overwritten as it is.
-        os_.SetAttributes(fresh, 0);
-        file = os_.CreateHidden(fresh);
-    }
-    if (!file) return false;
-    FileSink sink(os_, *file);
-    bool whole = cabinet_.Decode(source, &sink) && sink.Written() == record.fileSize && reader_.Skip(cabinet_.Remaining());
-    if (!whole || !os_.PutInPlace(std::move(file), fresh, destination)) {
-        file.reset();
-        os_.DeleteFile(fresh);
-        return false;  // the old file comes back as `old` goes
-    }
-    old.Discard();
-    return true;
+    // stands at the destination. The writer puts the old file back when not.
+    writer_->Begin(NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$'), destination, std::move(old),
+                   record.fileSize);
+    WriterSink sink(*writer_);
+    bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining());
+    writer_->End(whole);
+    return whole;
 }
 
 }  // namespace cabsetup

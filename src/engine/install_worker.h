@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -21,6 +22,7 @@
 namespace cabsetup {
 
 class SetAside;
+class BackgroundWriter;
 
 class InstallEngine {
 public:
@@ -56,7 +58,7 @@ private:
     void InstallWorkerMain();
     bool ExtractAllCabinets();
     bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
-    bool DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, SetAside& old);
+    bool DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, std::unique_ptr<SetAside>& old);
     bool PlaceEmptyFile(const std::string& destination, SetAside& old);
     bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);
     // A check: the pause gate, then whether to stop.
@@ -78,6 +80,7 @@ private:
     CInstallLog* log_ = nullptr;
     VolumeReader reader_;
     CabinetReader cabinet_;
+    BackgroundWriter* writer_ = nullptr;  // while a set's cabinets are unpacked
     CVolumeLocator locator_;
     std::thread thread_;
     std::atomic<bool> stopRequested_{false}, workerRunning_{false};

@@ -2,6 +2,7 @@
 // cabinets damaged in every way a header or block can lie.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -104,6 +105,36 @@ void FixChecksum(Bytes& cab, std::size_t block) {
     le::PutU32(&cab[block], cab::Checksum(&cab[block + 4], 4, cab::Checksum(&cab[block + 8], packed, 0)));
 }
 
+// MSZIP as other writers make it: each block's deflate stream may refer
+// back into the block before (its dictionary), which our writer never does.
+Bytes WithHistory(const Bytes& data) {
+    Bytes cab = Written(data, CabinetCompression::Stored);
+    Bytes out(cab.begin(), cab.begin() + kFirstBlockAt);  // header, folder and file entry
+    le::PutU16(&out[kFolderAt + 6], cab::kCompressMszip);
+    for (std::size_t at = 0; at < data.size(); at += cab::kBlockSize) {
+        std::size_t n = std::min(cab::kBlockSize, data.size() - at);
+        z_stream z{};
+        deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY);
+        if (at > 0) deflateSetDictionary(&z, &data[at - cab::kBlockSize], cab::kBlockSize);
+        Bytes block(8 + 2 + deflateBound(&z, n));
+        block[8] = 'C';
+        block[9] = 'K';
+        z.next_in = const_cast<Bytef*>(&data[at]);
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = &block[10];
+        z.avail_out = static_cast<uInt>(block.size() - 10);
+        EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+        block.resize(block.size() - z.avail_out);
+        deflateEnd(&z);
+        le::PutU16(&block[4], static_cast<std::uint16_t>(block.size() - 8));
+        le::PutU16(&block[6], static_cast<std::uint16_t>(n));
+        le::PutU32(&block[0], cab::Checksum(&block[4], 4, cab::Checksum(&block[8], block.size() - 8, 0)));
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    le::PutU32(&out[cab::kCabinetSizeAt], static_cast<std::uint32_t>(out.size()));
+    return out;
+}
+
 // The writer's cabinet with reserve areas: 6 bytes in the header, 2 per
 // folder, 3 per data block (not covered by the checksums).
 Bytes WithReserves(const Bytes& plain, unsigned blocks) {
@@ -167,14 +198,19 @@ TEST_F(CabinetReaderTest, UnpacksWhatTheWriterAndGcabMake) {
     struct Case {
         std::size_t size;
         bool text;
-    } cases[] = {{0, true}, {1, true}, {32768, true}, {32769, true}, {300000, true}, {100000, false}};
+    } cases[] = {{0, true}, {1, true}, {32768, true}, {32769, true}, {300000, true}, {100000, false}, {200000, false}};
     for (const Case& c : cases) {
         Bytes data = Payload(c.size, c.text);
+        // Random bytes repeating every 20,000: each block starts with what the block before holds.
+        if (c.size == 200000) {
+            for (std::size_t i = 20000; i < data.size(); ++i) data[i] = data[i - 20000];
+        }
         std::pair<const char*, Bytes> cabinets[] = {
             {"writer stored", Written(data, CabinetCompression::Stored)},
             {"writer mszip", Written(data, CabinetCompression::Mszip)},
             {"gcab stored", Gcab({{"file.bin", data}}, false)},
             {"gcab mszip", Gcab({{"file.bin", data}}, true)},
+            {"mszip with history", WithHistory(data)},
         };
         for (const auto& [what, cab] : cabinets) {
             std::string label = std::string(what) + " " + std::to_string(c.size);

@@ -141,6 +141,7 @@ bool HostOs::Faulted(HostOp op) {
 }
 
 Os::HandlePtr HostOs::OpenRead(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::OpenRead)) return nullptr;
     if (memoryFiles_) {
@@ -165,6 +166,7 @@ void HostOs::PutFile(const std::string& windowsPath, const void* data, std::size
 }
 
 Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return nullptr;
     if (Faulted(HostOp::CreateAlways)) return nullptr;
     if (memoryFiles_) {
@@ -173,6 +175,7 @@ Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
         if (!f) return nullptr;
         std::string key = PathKey(path);
         return std::make_unique<HostFile>(f, [this, key, written] {
+            std::lock_guard closing(filesMutex_);
             memory_[key] = std::make_shared<std::vector<unsigned char>>(written->buffer, written->buffer + written->size);
         });
     }
@@ -217,6 +220,7 @@ void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
 }
 
 bool HostOs::DeleteFile(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
     if (Faulted(HostOp::DeleteFile)) return false;
     std::string key = PathKey(path);
@@ -228,12 +232,14 @@ bool HostOs::DeleteFile(const std::string& path) {
 }
 
 Os::HandlePtr HostOs::CreateHidden(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     HandlePtr file = CreateAlways(path);
     if (file) attributes_[PathKey(path)] = kAttrHidden;
     return file;
 }
 
 bool HostOs::PutInPlace(HandlePtr file, const std::string& from, const std::string& to) {
+    std::lock_guard lock(filesMutex_);
     file.reset();
     if (!MoveFile(from, to)) return false;
     attributes_.erase(PathKey(to));  // archive: nothing the sandbox keeps
@@ -241,6 +247,7 @@ bool HostOs::PutInPlace(HandlePtr file, const std::string& from, const std::stri
 }
 
 bool HostOs::MoveFile(const std::string& from, const std::string& to) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(from) || TooLong(to)) return false;
     if (Faulted(HostOp::MoveFile)) return false;
     std::string a = PathKey(from), b = PathKey(to);
@@ -253,6 +260,7 @@ bool HostOs::MoveFile(const std::string& from, const std::string& to) {
 }
 
 bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
@@ -263,6 +271,7 @@ bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
 }
 
 bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
@@ -272,6 +281,7 @@ bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
 }
 
 bool HostOs::CanDeleteNow(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
@@ -279,6 +289,7 @@ bool HostOs::CanDeleteNow(const std::string& path) {
 }
 
 bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& target) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(cabinet) || TooLong(target)) return false;
     if (Faulted(HostOp::ExtractCabinet)) return false;
     // As the system's interface does, a failed unpack may leave a partial file.
@@ -310,6 +321,7 @@ void HostOs::SendNotify(WindowHandle window, unsigned code) {
 }
 
 bool HostOs::RemoveDirectory(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
     std::error_code ec;
     std::string key = PathKey(path);
@@ -317,6 +329,7 @@ bool HostOs::RemoveDirectory(const std::string& path) {
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
     // CreateDirectoryA leaves room for an 8.3 name inside the folder.
     if (path.size() >= kMaxPath - 12) return false;
     if (Faulted(HostOp::CreateDirectory)) return false;
@@ -327,6 +340,7 @@ bool HostOs::CreateDirectory(const std::string& path) {
 }
 
 Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
+    std::lock_guard lock(filesMutex_);
     if (TooLong(pattern)) return nullptr;
     if (Faulted(HostOp::FindFirst)) return nullptr;
     // As on Windows, a pattern that ends in a backslash names no entry.

@@ -170,6 +170,8 @@ private:
     bool memoryFiles_ = false;
     std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> memory_;  // by host path
     std::mutex faultMutex_;  // the engine's worker and a test's thread both call in
+    // The file operations: the engine's writer thread and its worker both call in.
+    std::recursive_mutex filesMutex_;
     std::set<std::string> inUse_;
     std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path
     LocalTime now_{2026, 12, 7, 9, 30, 5};
