@@ -109,6 +109,9 @@ public:
     virtual bool CreateDirectory(const std::string& path) = 0;  // result as CreateDirectoryA's
     virtual bool RemoveDirectory(const std::string& path) = 0;
     virtual HandlePtr FindFirst(const std::string& pattern, FindData& out) = 0;  // null: no match
+    // GetFileAttributesExA: one named file's or folder's attributes and size
+    // (no wildcards), without the directory search FindFirst makes.
+    virtual bool FileInfo(const std::string& path, FindData& out) = 0;
     virtual bool FindNext(Handle& search, FindData& out) = 0;
 
     // Registry.

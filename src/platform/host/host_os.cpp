@@ -339,6 +339,17 @@ bool HostOs::CreateDirectory(const std::string& path) {
     return fs::create_directory(p, ec);
 }
 
+bool HostOs::FileInfo(const std::string& path, FindData& out) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(path) || Faulted(HostOp::FileInfo) || path.size() <= 2) return false;
+    if (path.find_first_of("*?") != std::string::npos) return false;
+    fs::path p = HostPath(path);
+    std::error_code ec;
+    if (!fs::exists(p, ec)) return false;
+    out = Describe(p);
+    return true;
+}
+
 Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(pattern)) return nullptr;

@@ -20,7 +20,7 @@ namespace cabsetup {
 enum class HostOp {
     OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue,
     DeleteFile, MoveFile, ExtractCabinet, PostNotify, RegCreateKey, RegSetValue, CoInitialize, CreateShellLink,
-    SaveShellLink, CreateProcess
+    SaveShellLink, CreateProcess, FileInfo
 };
 
 struct RecordedLink {
@@ -116,6 +116,7 @@ public:
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
+    bool FileInfo(const std::string& path, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
     bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;

@@ -138,6 +138,16 @@ bool Win32Os::PutInPlace(HandlePtr file, const std::string& from, const std::str
     return true;
 }
 
+bool Win32Os::FileInfo(const std::string& path, FindData& out) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    out.attributes = data.dwFileAttributes;
+    out.sizeHigh = data.nFileSizeHigh;
+    out.sizeLow = data.nFileSizeLow;
+    out.name.clear();
+    return true;
+}
+
 bool Win32Os::FileSize(Handle& file, std::uint64_t& size) {
     LARGE_INTEGER li;
     if (!GetFileSizeEx(Raw(file), &li)) return false;

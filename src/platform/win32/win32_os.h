@@ -31,6 +31,7 @@ public:
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
+    bool FileInfo(const std::string& path, FindData& out) override;
     bool FindNext(Handle& search, FindData& out) override;
     HandlePtr RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) override;
     bool RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) override;
