@@ -4,20 +4,6 @@
 
 namespace cabsetup {
 
-std::string ParentFolder(const CodePage& cp, std::string_view path) {
-    std::size_t last = cp.FindLastChar(path, '\\');
-    return last == std::string_view::npos ? std::string() : std::string(path.substr(0, last));
-}
-
-std::string GrandparentFolder(const CodePage& cp, std::string_view path) {
-    return ParentFolder(cp, ParentFolder(cp, path));
-}
-
-std::string FirstComponent(const CodePage& cp, std::string_view path) {
-    std::size_t first = cp.FindChar(path, '\\');
-    return first == std::string_view::npos ? std::string() : std::string(path.substr(0, first));
-}
-
 bool CreateFolderPath(Os& os, const std::string& path) {
     const CodePage& cp = os.Mbcs();
     for (std::size_t i = 0; i < path.size(); i += cp.CharLength(path, i)) {

@@ -5,14 +5,9 @@
 #include <string_view>
 
 #include "platform/os.h"
+#include "platform/path_text.h"
 
 namespace cabsetup {
-
-// Text before the last backslash; empty when there is none.
-std::string ParentFolder(const CodePage& cp, std::string_view path);
-std::string GrandparentFolder(const CodePage& cp, std::string_view path);
-// Text before the first backslash; empty when there is none.
-std::string FirstComponent(const CodePage& cp, std::string_view path);
 
 // Creates every missing level of path; true when the folder exists at the end.
 bool CreateFolderPath(Os& os, const std::string& path);

@@ -79,7 +79,7 @@ void BackgroundWriter::Push(Item item) {
 
 void BackgroundWriter::Handle(Item& item) {
     switch (item.kind) {
-    case Item::Begin: {
+    case Item::Open: {
         current_ = std::move(item.file);
         File& f = *current_;
         if (Failed()) break;  // undone like the file that failed
@@ -102,7 +102,7 @@ void BackgroundWriter::Handle(Item& item) {
         changed_.notify_all();
         break;
     }
-    case Item::End: {
+    case Item::Close: {
         File& f = *current_;
         bool placed = f.ok && item.whole && f.written == f.size && !Failed() &&
                       os_.PutInPlace(std::move(f.handle), f.fresh, f.destination);
@@ -135,7 +135,7 @@ void BackgroundWriter::Begin(const std::string& fresh, const std::string& destin
         std::lock_guard lock(mutex_);
         pending_.push_back(destination);
     }
-    Push(Item{Item::Begin, std::move(file), 0, 0, false});
+    Push(Item{Item::Open, std::move(file), 0, 0, false});
 }
 
 void BackgroundWriter::FlushBuffer() {
@@ -166,7 +166,7 @@ bool BackgroundWriter::Write(const unsigned char* data, std::size_t size) {
 
 void BackgroundWriter::End(bool whole) {
     FlushBuffer();
-    Push(Item{Item::End, nullptr, 0, 0, whole});
+    Push(Item{Item::Close, nullptr, 0, 0, whole});
 }
 
 bool BackgroundWriter::Failed() const {

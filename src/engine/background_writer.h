@@ -50,10 +50,10 @@ private:
         bool ok = false;
     };
     struct Item {
-        enum Kind { Begin, Data, End, Quit } kind = Data;
-        std::unique_ptr<File> file;  // Begin
+        enum Kind { Open, Data, Close, Quit } kind = Data;
+        std::unique_ptr<File> file;  // Open
         std::size_t buffer = 0, size = 0;  // Data
-        bool whole = false;  // End
+        bool whole = false;  // Close
     };
 
     void Start();

@@ -1,6 +1,6 @@
 #include "engine/set_aside.h"
 
-#include "app/paths.h"
+#include "platform/path_text.h"
 
 namespace cabsetup {
 

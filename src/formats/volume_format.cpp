@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "app/paths.h"
 #include "formats/little_endian.h"
+#include "platform/path_text.h"
 
 namespace cabsetup {
 
