@@ -48,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t bytes = size - 1;
     std::size_t container = data[0] < 128 ? bytes - std::min<std::size_t>(data[0], bytes) : bytes + (data[0] - 128);
     Source source(data + 1, bytes);
-    cabsetup::CabinetReader reader;
+    // One reader for every input, as the engine keeps one for every file.
+    static cabsetup::CabinetReader reader;
     if (reader.ReadHeader(source, static_cast<std::uint32_t>(container)) != cabsetup::CabinetShape::OneFile) return 0;
     Counter sink;
     if (reader.Decode(source, &sink) && sink.written != reader.FileSize()) std::abort();

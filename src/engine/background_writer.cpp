@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/start_thread.h"
+
 namespace cabsetup {
 
 namespace {
@@ -41,12 +43,7 @@ BackgroundWriter::~BackgroundWriter() {
 
 void BackgroundWriter::Start() {
     // A system that refuses a second thread gets its files written inline.
-    try {
-        thread_ = std::thread([this] { Run(); });
-        threaded_ = true;
-    } catch (...) {
-        threaded_ = false;
-    }
+    threaded_ = StartThread(thread_, [this] { Run(); });
 }
 
 void BackgroundWriter::Run() {

@@ -7,6 +7,7 @@
 #include "app/paths.h"
 #include "app/switches.h"
 #include "engine/workspace.h"
+#include "platform/start_thread.h"
 
 namespace cabsetup {
 
@@ -30,9 +31,7 @@ int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
     workerRunning_ = true;
     status_ = status;
     log_ = log;
-    try {
-        thread_ = std::thread([this] { InstallWorkerMain(); });
-    } catch (...) {
+    if (!StartThread(thread_, [this] { InstallWorkerMain(); })) {
         workerRunning_ = false;
         return 0;
     }

@@ -124,8 +124,9 @@ bool CabinetReader::Decode(CabinetSource& source, CabinetSink* sink) {
     if (!inflater_) inflater_ = std::make_unique<Inflater>();
     Inflater& f = *inflater_;
     if (!f.out) {
-        f.out = std::make_unique<unsigned char[]>(kHistory + kOutPiece);
-        f.in = std::make_unique<unsigned char[]>(kDataHeaderSize + 255 + kMaxPackedBlock);
+        // Not cleared: every byte is written before it is read.
+        f.out.reset(new unsigned char[kHistory + kOutPiece]);
+        f.in.reset(new unsigned char[kDataHeaderSize + 255 + kMaxPackedBlock]);
     }
     unsigned char* out = f.out.get();
     // out[0] holds the folder's byte at `base`; `flushed` is how far the
