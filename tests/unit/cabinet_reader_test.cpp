@@ -13,6 +13,7 @@
 #include "formats/cabinet_reader.h"
 #include "formats/cabinet_writer.h"
 #include "formats/little_endian.h"
+#include "package_surgery.h"
 #include "unpack.h"
 
 namespace cabsetup {
@@ -100,10 +101,6 @@ std::size_t BlockAt(const Bytes& cab, unsigned n) {
     return at;
 }
 
-void FixChecksum(Bytes& cab, std::size_t block) {
-    std::size_t packed = le::U16(&cab[block + 4]);
-    le::PutU32(&cab[block], cab::Checksum(&cab[block + 4], 4, cab::Checksum(&cab[block + 8], packed, 0)));
-}
 
 // MSZIP as other writers make it: each block's deflate stream may refer
 // back into the block before (its dictionary), which our writer never does.
@@ -268,20 +265,20 @@ TEST_F(CabinetReaderTest, DamageIsAnErrorNeverAWrongFile) {
          0, CabinetShape::Damaged},
         {"block inflates beyond its size", CabinetCompression::Mszip, [](Bytes& c) {
              le::PutU16(&c[BlockAt(c, 0) + 6], 32000);
-             FixChecksum(c, BlockAt(c, 0));
+             testing::FixBlockChecksum(c, BlockAt(c, 0));
          }, 0, CabinetShape::OneFile},
         {"block inflates short of its size", CabinetCompression::Mszip, [](Bytes& c) {
              std::size_t last = BlockAt(c, 3);
              le::PutU16(&c[last + 6], static_cast<std::uint16_t>(le::U16(&c[last + 6]) + 1));
-             FixChecksum(c, last);
+             testing::FixBlockChecksum(c, last);
          }, 0, CabinetShape::OneFile},
         {"block without its CK", CabinetCompression::Mszip, [](Bytes& c) {
              c[BlockAt(c, 2) + 8] = 'X';
-             FixChecksum(c, BlockAt(c, 2));
+             testing::FixBlockChecksum(c, BlockAt(c, 2));
          }, 0, CabinetShape::OneFile},
         {"stored block of two sizes", CabinetCompression::Stored, [](Bytes& c) {
              le::PutU16(&c[BlockAt(c, 0) + 6], 30000);
-             FixChecksum(c, BlockAt(c, 0));
+             testing::FixBlockChecksum(c, BlockAt(c, 0));
          }, 0, CabinetShape::OneFile},
         {"data beyond the cabinet", CabinetCompression::Mszip, [](Bytes& c) { le::PutU32(&c[kFolderAt], 1u << 30); },
          0, CabinetShape::Damaged},
