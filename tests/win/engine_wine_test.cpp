@@ -1,5 +1,6 @@
 // Whole packages made by the builder, installed by the real worker thread
-// with the system's cabinet interface, reporting to a hidden window.
+// (our own cabinet reader, the system's interface for other cabinets),
+// reporting to a hidden window.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "engine/install_worker.h"
 #include "manifest.h"
 #include "package_builder.h"
+#include "package_surgery.h"
 #include "platform/win32/win32_os.h"
 #include "wine_support.h"
 
@@ -144,6 +146,42 @@ TEST_F(WineEngineTest, SingleVolume) {
     EXPECT_TRUE(WorkspaceGone());
     EXPECT_TRUE(std::is_sorted(wizard_.positions.begin(), wizard_.positions.end()));
     EXPECT_EQ(status_.Position(), 900);
+}
+
+// Our own reader refuses a damaged cabinet with the old file kept; a
+// cabinet of another shape still goes to the system's interface.
+TEST_F(WineEngineTest, DamagedCabinetKeepsTheOldFileAndTwoFilesGoToTheSystem) {
+    using testing::Bytes;
+    const std::string dest = state_.folders.targetDir + "\\a.bin";
+    for (bool damaged : {true, false}) {
+        mksetup::Manifest m;
+        m.files.push_back(File("a.bin", damaged ? 100000 : 5000, ReplaceAlways));
+        Build(m, damaged ? "damaged" : "twofiles");
+        state_.sourceDir = folder_ / (damaged ? "damaged" : "twofiles");
+        std::string text = wine::ReadText(state_.sourceDir + "\\Data.dat");
+        Bytes volume(text.begin(), text.end());
+        std::string source = wine::ReadText(m.files[0].source.string());
+        if (damaged) {
+            volume[testing::kFirstCabinetAt + le::U32(&volume[testing::kFirstCabinetAt + cab::kHeaderSize]) + 500] ^= 1;
+        } else {
+            testing::ReplaceFirstCabinet(volume, testing::TwoFileCabinet(Bytes(10, 'x'), Bytes(source.begin(), source.end())));
+        }
+        ASSERT_TRUE(wine::WriteBytes(state_.sourceDir + "\\Data.dat", volume));
+        CreateDirectoryA((folder_ / "Program Files").c_str(), nullptr);
+        CreateDirectoryA(state_.folders.targetDir.c_str(), nullptr);
+        ASSERT_TRUE(wine::WriteBytes(dest, Bytes{'o', 'l', 'd'}));
+        wizard_.finals.clear();
+        InstallEngine engine(os_, state_);
+        ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+        ASSERT_TRUE(wizard_.RunUntilFinal());
+        engine.Join();
+        EXPECT_EQ(wizard_.finals, std::vector<unsigned>{damaged ? NOTIFY_FAILED : NOTIFY_DONE}) << damaged;
+        EXPECT_EQ(wine::ReadText(dest), damaged ? "old" : source) << damaged;
+        for (const char* left : {".cabsetup-new", ".cabsetup-old"})
+            EXPECT_EQ(GetFileAttributesA((dest + left).c_str()), INVALID_FILE_ATTRIBUTES) << left;
+        EXPECT_TRUE(WorkspaceGone());
+    }
+    EXPECT_EQ(wizard_.failedText, "Can't find data file.");
 }
 
 TEST_F(WineEngineTest, ThreeVolumesInSiblingFoldersAndALinkedSet) {
