@@ -53,7 +53,8 @@ NSI
     rm -rf "$bench/engine-target" "$bench/nsis-target" "$setup_target"
     "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
     engine+=("$(seconds "$wine64" "$bench/engine_driver.exe" "C:\\bench\\pkg-$files" "C:\\bench\\engine-target")")
-    setup+=("$(seconds "$wine64" cmd /c "cd /d C:\\bench\\pkg-$files && setup.exe /a /s")")
+    # Started from its own folder (Wine takes the Unix working folder), as NSIS is: no cmd.exe to start first.
+    setup+=("$(seconds env -C "$bench/pkg-$files" "$wine64" setup.exe /a /s)")
     nsis+=("$(seconds "$wine64" "$bench/nsis-$files.exe" /S "/D=C:\\bench\\nsis-target")")
   done
   # Each must really have installed everything.

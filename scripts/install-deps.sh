@@ -12,6 +12,7 @@ packages=(
   libmspack-dev zlib1g-dev libz-mingw-w64-dev
   libtomlplusplus-dev libcli11-dev
   gcab cabextract nsis
+  help2man dpkg-dev zip unzip file osslsigncode openssl
 )
 
 missing=()

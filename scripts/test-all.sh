@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds every preset and runs every test: native
 # (ASan/UBSan), under Wine (x86_64 build), the shipped i686 build's static
-# checks and a short smoke of each fuzz target.
+# checks, a short smoke of each fuzz target and the vendor's packages.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$root"
 
 start=$(date +%s)
 bash scripts/install-deps.sh
-for preset in native win64 win32 fuzz; do build_preset "$preset"; done
+for preset in native win64 win32 release fuzz; do build_preset "$preset"; done
 bash scripts/prepare-wine.sh build/win64
 
 passed=0 failed=0
@@ -36,6 +36,9 @@ ctest --preset win32 >build/win32-ctest.log 2>&1 || true
 summarize shipped-i686 build/win32-ctest.log
 ctest --test-dir build/fuzz --output-on-failure >build/fuzz-ctest.log 2>&1 || true
 summarize fuzz build/fuzz-ctest.log
+# The vendor's kit: the .deb installed, used and removed again; the zip.
+ctest --preset release >build/release-ctest.log 2>&1 || true
+summarize packages build/release-ctest.log
 # One virtual display and one wineserver for every Wine test.
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   source scripts/common.sh

@@ -1,13 +1,18 @@
 // mksetup: builds, inspects and verifies setup packages.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
 
+#include "cabsetup_version.h"
+#include "code_signing.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "package_reader.h"
+#include "shipped_programs.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -40,18 +45,82 @@ void ShowProgress(std::size_t files, std::size_t total, std::uint64_t bytes, std
     if (files == total) std::fputc('\n', stderr);
 }
 
+// The programs the package ships, as found in its folders.
+std::vector<fs::path> ShippedProgramsIn(const fs::path& dir) {
+    std::vector<fs::path> found;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (it->is_regular_file(ec) && (name == "setup.exe" || name == "uninstall.exe")) found.push_back(it->path());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// Signs every program of a built package; false after printing why not.
+bool SignPackage(const fs::path& dir, const mksetup::SigningOptions& signing) {
+    std::vector<fs::path> programs = ShippedProgramsIn(dir);
+    if (programs.empty()) {
+        std::cerr << "mksetup: nothing to sign: the package holds no setup.exe\n";
+        return false;
+    }
+    for (const fs::path& p : programs) {
+        std::string error;
+        if (!mksetup::SignProgram(p, signing, error)) {
+            std::cerr << "mksetup: " << error << "\n";
+            return false;
+        }
+        std::printf("signed %s\n", p.string().c_str());
+    }
+    return true;
+}
+
+// Reports each program's signature; false when one is present but not valid.
+bool ReportSignatures(const fs::path& dir, const fs::path& ca) {
+    bool good = true;
+    for (const fs::path& p : ShippedProgramsIn(dir)) {
+        mksetup::SignatureReport r = mksetup::CheckSignature(p, ca);
+        std::string name = fs::relative(p, dir).string();
+        switch (r.state) {
+        case mksetup::SignatureReport::State::Unsigned: std::printf("%s: unsigned\n", name.c_str()); break;
+        case mksetup::SignatureReport::State::Valid:
+            std::printf("%s: signed by %s, valid\n", name.c_str(), r.signer.c_str());
+            break;
+        case mksetup::SignatureReport::State::Invalid:
+            std::printf("%s: signed by %s, NOT VALID: %s\n", name.c_str(), r.signer.empty() ? "?" : r.signer.c_str(),
+                        r.detail.c_str());
+            good = false;
+            break;
+        case mksetup::SignatureReport::State::Unchecked:
+            std::printf("%s: signature not checked: %s\n", name.c_str(), r.detail.c_str());
+            break;
+        }
+    }
+    return good;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"mksetup: builds, inspects and verifies setup packages"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", "mksetup (cabsetup) " CABSETUP_VERSION);
 
-    fs::path manifestPath, outDir, setupExe, dir, against;
+    fs::path manifestPath, outDir, setupExe, dir, against, ca;
+    mksetup::SigningOptions signing;
+    signing.description = "Setup";
     bool clean = false, quiet = false;
     CLI::App* build = app.add_subcommand("build", "build a package from a manifest");
     build->add_option("manifest", manifestPath, "the package's manifest (TOML)")->required();
     build->add_option("-o,--out", outDir, "folder that receives the package")->required();
-    build->add_option("--setup-exe", setupExe, "setup.exe to copy into the package (i686 for a release)");
+    build->add_option("--setup-exe", setupExe,
+                      "setup.exe to copy into the package (default: the one installed with mksetup)");
+    build->add_option("--sign-cert", signing.certificate, "sign the package's programs with this certificate (PEM)");
+    build->add_option("--sign-key", signing.key, "the certificate's private key (PEM)");
+    build->add_option("--sign-pkcs12", signing.pkcs12,
+                      "sign with this PKCS#12 file instead; its password from CABSETUP_SIGN_PASSWORD");
+    build->add_option("--sign-description", signing.description, "the programs' description in the signature");
     build->add_flag("--clean", clean, "empty the output folder first");
     build->add_flag("-q,--quiet", quiet, "no progress bar");
 
@@ -61,6 +130,7 @@ int main(int argc, char** argv) {
     CLI::App* verify = app.add_subcommand("verify", "unpack every cabinet of a package and check it");
     verify->add_option("dir", dir, "the package's folder")->required();
     verify->add_option("--against", against, "the manifest the package was built from");
+    verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM)");
 
     CLI11_PARSE(app, argc, argv);
 
@@ -69,6 +139,16 @@ int main(int argc, char** argv) {
         if (!Load(manifestPath, m)) return 1;
         mksetup::BuildOptions options;
         options.outDir = outDir;
+        if (setupExe.empty()) {
+            setupExe = mksetup::FindShippedProgram("setup.exe");
+            if (!setupExe.empty()) {
+                std::printf("setup.exe: %s\n", setupExe.string().c_str());
+            } else {
+                std::cerr << "mksetup: warning: no --setup-exe, and none installed with mksetup (looked in";
+                for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
+                std::cerr << "): the package holds no setup.exe\n";
+            }
+        }
         options.setupExe = setupExe;
         options.clean = clean;
         if (!quiet && isatty(fileno(stderr))) options.progress = ShowProgress;
@@ -86,11 +166,14 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(result.payloadBytes),
                     static_cast<unsigned long long>(result.packageBytes),
                     result.payloadBytes ? double(result.packageBytes) / double(result.payloadBytes) : 0.0, seconds);
-        return 0;
+        return signing.Wanted() && !SignPackage(outDir, signing) ? 1 : 0;
     }
     if (inspect->parsed()) return mksetup::InspectPackage(dir, std::cout) == 0 ? 0 : 1;
 
     mksetup::Manifest m;
     if (!against.empty() && !Load(against, m)) return 1;
-    return mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0 ? 0 : 1;
+    bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0;
+    std::cout.flush();
+    bool signaturesGood = ReportSignatures(dir, ca);
+    return packageGood && signaturesGood ? 0 : 1;
 }

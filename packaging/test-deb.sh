@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the Debian package, builds examples/hello with the installed
+# mksetup and no --setup-exe, signs it with a throwaway certificate (PEM and
+# PKCS#12), verifies it (a program changed after signing must fail), and
+# removes the package again. Usage: test-deb.sh VERSION (from the source folder)
+set -euo pipefail
+version=$1
+deb=$(ls out/packages/cabsetup_"$version"_*.deb)
+work=$(mktemp -d)
+cleanup() { dpkg -r cabsetup >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+dpkg -i "$deb" >/dev/null
+[ "$(command -v mksetup)" = /usr/bin/mksetup ] || fail "mksetup not on the PATH"
+mksetup --version | grep -qx "mksetup (cabsetup) $version" || fail "--version: $(mksetup --version)"
+[ -f /usr/share/cabsetup/setup.exe ] || fail "no setup.exe installed"
+zcat /usr/share/man/man1/mksetup.1.gz | grep -q -- "--sign-pkcs12" || fail "man page lacks the build command's options"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+  -subj "/CN=cabsetup test vendor" 2>/dev/null
+mksetup build examples/hello/manifest.toml -o "$work/hello" --clean -q \
+  --sign-cert "$work/cert.pem" --sign-key "$work/key.pem" >"$work/build.txt"
+grep -qx "setup.exe: /usr/share/cabsetup/setup.exe" "$work/build.txt" || fail "setup.exe not taken from the installation: $(cat "$work/build.txt")"
+grep -q "^signed .*setup.exe" "$work/build.txt" || fail "not signed"
+mksetup verify "$work/hello" --against examples/hello/manifest.toml --ca "$work/cert.pem" >"$work/verify.txt" \
+  || fail "verify of the signed package: $(cat "$work/verify.txt")"
+grep -qx "setup.exe: signed by /CN=cabsetup test vendor, valid" "$work/verify.txt" || fail "$(cat "$work/verify.txt")"
+
+# Changed after signing: the signature no longer matches.
+printf 'x' | dd of="$work/hello/setup.exe" bs=1 seek=4096 conv=notrunc 2>/dev/null
+if mksetup verify "$work/hello" --ca "$work/cert.pem" >"$work/tampered.txt"; then fail "a changed program verified"; fi
+grep -q "^setup.exe: signed by .*NOT VALID" "$work/tampered.txt" || fail "$(cat "$work/tampered.txt")"
+
+# A PKCS#12 file, its password from the environment only.
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/vendor.p12" -passout pass:s3cret
+CABSETUP_SIGN_PASSWORD=s3cret mksetup build examples/hello/manifest.toml -o "$work/hello2" --clean -q \
+  --sign-pkcs12 "$work/vendor.p12" >/dev/null || fail "PKCS#12 signing"
+mksetup verify "$work/hello2" --ca "$work/cert.pem" | grep -qx "setup.exe: signed by /CN=cabsetup test vendor, valid" \
+  || fail "PKCS#12 signature"
+if CABSETUP_SIGN_PASSWORD=wrong mksetup build examples/hello/manifest.toml -o "$work/hello3" --clean -q \
+  --sign-pkcs12 "$work/vendor.p12" >/dev/null 2>&1; then fail "a wrong password signed"; fi
+
+dpkg -r cabsetup >/dev/null
+[ ! -e /usr/bin/mksetup ] && [ ! -e /usr/share/cabsetup ] || fail "the package left files behind"
+echo "deb: installed, built, signed, verified and removed"

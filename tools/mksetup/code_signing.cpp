@@ -1,0 +1,109 @@
+#include "code_signing.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <vector>
+
+#include "external_tool.h"
+
+namespace fs = std::filesystem;
+
+namespace mksetup {
+
+namespace {
+
+constexpr char kTool[] = "osslsigncode";
+
+bool FindTool(fs::path& tool, std::string& error) {
+    tool = FindOnPath(kTool);
+    if (tool.empty()) error = "signing needs osslsigncode, which is not on the PATH (Debian: apt-get install osslsigncode)";
+    return !tool.empty();
+}
+
+// The password goes to osslsigncode in a file only we can read, never on a
+// command line that every user of the machine can list.
+class PasswordFile {
+public:
+    explicit PasswordFile(const std::string& password) {
+        std::random_device random;
+        path_ = fs::temp_directory_path() / ("mksetup-pass-" + std::to_string(random()));
+        std::ofstream(path_, std::ios::binary).write("", 0);
+        fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+        std::ofstream(path_, std::ios::binary) << password;
+    }
+    ~PasswordFile() {
+        std::error_code ec;
+        fs::remove(path_, ec);
+    }
+    const fs::path& Path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+}  // namespace
+
+bool SignProgram(const fs::path& program, const SigningOptions& options, std::string& error) {
+    fs::path tool;
+    if (!FindTool(tool, error)) return false;
+    if (options.pkcs12.empty() && (options.certificate.empty() || options.key.empty())) {
+        error = "signing needs --sign-cert and --sign-key, or --sign-pkcs12";
+        return false;
+    }
+    fs::path signedCopy = program;
+    signedCopy += ".signed";
+    std::vector<std::string> args = {"sign"};
+    std::unique_ptr<PasswordFile> password;
+    if (!options.pkcs12.empty()) {
+        const char* text = std::getenv("CABSETUP_SIGN_PASSWORD");
+        password = std::make_unique<PasswordFile>(text ? text : "");
+        args.insert(args.end(), {"-pkcs12", options.pkcs12.string(), "-readpass", password->Path().string()});
+    } else {
+        args.insert(args.end(), {"-certs", options.certificate.string(), "-key", options.key.string()});
+    }
+    if (!options.description.empty()) args.insert(args.end(), {"-n", options.description});
+    args.insert(args.end(), {"-in", program.string(), "-out", signedCopy.string()});
+    std::string output;
+    int code = RunTool(tool, args, output);
+    std::error_code ec;
+    if (code != 0) {
+        fs::remove(signedCopy, ec);
+        error = "osslsigncode could not sign " + program.filename().string() + ": " + output;
+        return false;
+    }
+    fs::rename(signedCopy, program, ec);
+    if (ec) error = "cannot replace " + program.string() + ": " + ec.message();
+    return !ec;
+}
+
+SignatureReport CheckSignature(const fs::path& program, const fs::path& caFile) {
+    SignatureReport report;
+    fs::path tool;
+    if (!FindTool(tool, report.detail)) return report;
+    std::vector<std::string> args = {"verify", "-in", program.string()};
+    if (!caFile.empty()) args.insert(args.end(), {"-CAfile", caFile.string()});
+    std::string output;
+    int code = RunTool(tool, args, output);
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t at = line.find("Subject:");
+        if (report.signer.empty() && at != std::string::npos) report.signer = line.substr(line.find_first_not_of(' ', at + 8));
+        if (line.find("MISMATCH") != std::string::npos || line.find("verification: failed") != std::string::npos)
+            report.detail = line.substr(line.find_first_not_of(" \t"));
+    }
+    if (output.find("Unable to extract existing signature") != std::string::npos ||
+        output.find("No signature found") != std::string::npos) {
+        report.state = SignatureReport::State::Unsigned;
+    } else if (code == 0 && output.find("Signature verification: ok") != std::string::npos) {
+        report.state = SignatureReport::State::Valid;
+    } else {
+        report.state = SignatureReport::State::Invalid;
+        if (report.detail.empty()) report.detail = "osslsigncode verify failed";
+    }
+    return report;
+}
+
+}  // namespace mksetup
