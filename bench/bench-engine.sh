@@ -8,8 +8,8 @@ source "$(dirname "$0")/../scripts/common.sh"
 cd "$root"
 sets=${*:-"200:20 2000:200"}
 
-cmake -S . -B build/native-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build build/native-release --target mksetup -j2 >/dev/null
+cmake --preset release >/dev/null
+cmake --build --preset release --target mksetup >/dev/null
 build_preset win64 >/dev/null
 bash scripts/prepare-wine.sh build/win64 >/dev/null
 
@@ -30,7 +30,7 @@ for set in "$@"; do
   work="build/bench/payload-$files-$mib"
   [ -f "$work/manifest.toml" ] || python3 bench/gen_payload.py "$work" "$files" "$mib"
   pkg="$bench/pkg-$files"
-  build/native-release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$pkg" --clean -q \
+  build/release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$pkg" --clean -q \
     --setup-exe build/win64/src/setup.exe >/dev/null
   cat >"$work/nsis.nsi" <<NSI
 Unicode true

@@ -13,7 +13,7 @@ enum class CabinetCompression { Stored, Mszip };
 
 struct CabinetOptions {
     CabinetCompression compression = CabinetCompression::Mszip;
-    int level = 9;              // zlib level for MSZIP, 1..9
+    int level = 6;              // zlib level for MSZIP, 1..9 (6: zlib's own default)
     std::uint16_t dosDate = 0x2821;  // 2000-01-01: the same input gives the same bytes
     std::uint16_t dosTime = 0;
     std::uint16_t setId = 0;
