@@ -28,7 +28,7 @@ struct FindData {
 
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, CurrentConfig, DynData };
 
-constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02, kAttrArchive = 0x20;
+constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02, kAttrArchive = 0x20, kAttrReparsePoint = 0x400;
 
 struct LocalTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -102,6 +102,8 @@ public:
     // Whether the file could be deleted now: it opens with delete access and
     // no sharing (no other program holds it).
     virtual bool CanDeleteNow(const std::string& path) = 0;
+    // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: the file goes when the system next starts.
+    virtual bool DeleteAtRestart(const std::string& path) = 0;
     // Unpacks every file of a cabinet to `target` (SetupIterateCabinetA).
     virtual bool ExtractCabinet(const std::string& cabinet, const std::string& target) = 0;
 
@@ -123,6 +125,11 @@ public:
     virtual HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) = 0;
     virtual bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                              std::size_t size) = 0;
+    virtual bool RegDeleteValue(Handle& key, const std::string& valueName) = 0;
+    // RegQueryInfoKeyA: the key holds no subkey and no value.
+    virtual bool RegKeyIsEmpty(Handle& key) = 0;
+    // RegDeleteKeyA: fails while the key has subkeys.
+    virtual bool RegDeleteKey(RegRoot root, const std::string& subkey) = 0;
 
     // COM and shell links. CoInitialize(NULL) on the calling thread: S_OK,
     // S_FALSE when COM was already initialised there, or a failure.

@@ -280,6 +280,13 @@ bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
     return true;
 }
 
+bool HostOs::DeleteAtRestart(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(path) || Faulted(HostOp::DeleteAtRestart)) return false;
+    restartDeletes_.push_back(path);
+    return true;
+}
+
 bool HostOs::CanDeleteNow(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
@@ -447,6 +454,31 @@ bool HostOs::RegSetValue(Handle& key, const std::string& valueName, std::uint32_
     const auto* bytes = static_cast<const unsigned char*>(data);
     k.values[Lower(valueName)].assign(bytes, bytes + size);
     k.types[Lower(valueName)] = type;
+    return true;
+}
+
+bool HostOs::RegDeleteValue(Handle& key, const std::string& valueName) {
+    return registry_.at(static_cast<HostKey&>(key).name).values.erase(Lower(valueName)) > 0;
+}
+
+bool HostOs::HasSubkeys(const std::string& name) const {
+    std::string prefix = name + "\\";
+    auto next = registry_.lower_bound(prefix);
+    return next != registry_.end() && next->first.compare(0, prefix.size(), prefix) == 0;
+}
+
+bool HostOs::RegKeyIsEmpty(Handle& key) {
+    const std::string& name = static_cast<HostKey&>(key).name;
+    return registry_.at(name).values.empty() && !HasSubkeys(name);
+}
+
+bool HostOs::KeyExists(RegRoot root, const std::string& subkey) const { return registry_.count(KeyName(root, subkey)) > 0; }
+
+bool HostOs::RegDeleteKey(RegRoot root, const std::string& subkey) {
+    if (Faulted(HostOp::RegDeleteKey)) return false;
+    std::string name = KeyName(root, subkey);
+    if (!registry_.count(name) || HasSubkeys(name)) return false;
+    registry_.erase(name);
     return true;
 }
 

@@ -20,7 +20,7 @@ namespace cabsetup {
 enum class HostOp {
     OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue,
     DeleteFile, MoveFile, ExtractCabinet, PostNotify, RegCreateKey, RegSetValue, CoInitialize, CreateShellLink,
-    SaveShellLink, CreateProcess, FileInfo
+    SaveShellLink, CreateProcess, FileInfo, RegDeleteKey, DeleteAtRestart
 };
 
 struct RecordedLink {
@@ -73,6 +73,9 @@ public:
     void SetShortUnpack(bool shortUnpack) { shortUnpack_ = shortUnpack; }
     // Another program holds the file open: it can be neither deleted nor moved.
     void SetInUse(const std::string& windowsPath, bool inUse);
+    bool KeyExists(RegRoot root, const std::string& subkey) const;
+    // Files DeleteAtRestart was asked to delete, as given.
+    const std::vector<std::string>& RestartDeletes() const { return restartDeletes_; }
     void SetTime(const LocalTime& t) { now_ = t; }
     // Files in memory instead of on disk: opening, creating and deleting
     // files then touch only what PutFile stored (for fuzzers, which must not
@@ -112,6 +115,7 @@ public:
     bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
     bool SetAttributes(const std::string& path, std::uint32_t attributes) override;
     bool CanDeleteNow(const std::string& path) override;
+    bool DeleteAtRestart(const std::string& path) override;
     bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
@@ -123,6 +127,9 @@ public:
     HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) override;
     bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                      std::size_t size) override;
+    bool RegDeleteValue(Handle& key, const std::string& valueName) override;
+    bool RegKeyIsEmpty(Handle& key) override;
+    bool RegDeleteKey(RegRoot root, const std::string& subkey) override;
     long CoInitialize() override;
     HandlePtr CreateShellLink() override;
     bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
@@ -151,6 +158,7 @@ private:
         bool fullAccessDenied = false;
     };
     bool Faulted(HostOp op);
+    bool HasSubkeys(const std::string& keyName) const;
     // As the system's ANSI calls: a path of MAX_PATH characters or more fails.
     static bool TooLong(const std::string& path) { return path.size() >= kMaxPath; }
     std::string PathKey(const std::string& windowsPath) const { return HostPath(windowsPath).string(); }
@@ -174,6 +182,7 @@ private:
     // The file operations: the engine's writer thread and its worker both call in.
     std::recursive_mutex filesMutex_;
     std::set<std::string> inUse_;
+    std::vector<std::string> restartDeletes_;
     std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path
     LocalTime now_{2026, 12, 7, 9, 30, 5};
     std::function<void(WindowHandle, unsigned, bool)> sink_;

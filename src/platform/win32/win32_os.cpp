@@ -200,6 +200,10 @@ bool Win32Os::SetAttributes(const std::string& path, std::uint32_t attributes) {
     return SetFileAttributesA(path.c_str(), attributes) != 0;
 }
 
+bool Win32Os::DeleteAtRestart(const std::string& path) {
+    return MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+}
+
 bool Win32Os::CanDeleteNow(const std::string& path) {
     DWORD a = GetFileAttributesA(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY)) return false;
@@ -255,6 +259,21 @@ Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::
     HKEY key = nullptr;
     if (RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
     return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
+}
+
+bool Win32Os::RegDeleteValue(Handle& key, const std::string& valueName) {
+    return RegDeleteValueA(static_cast<Win32Handle&>(key).Key(), valueName.c_str()) == ERROR_SUCCESS;
+}
+
+bool Win32Os::RegKeyIsEmpty(Handle& key) {
+    DWORD subkeys = 0, values = 0;
+    return RegQueryInfoKeyA(static_cast<Win32Handle&>(key).Key(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                            nullptr, &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+           subkeys == 0 && values == 0;
+}
+
+bool Win32Os::RegDeleteKey(RegRoot root, const std::string& subkey) {
+    return RegDeleteKeyA(RootKey(root), subkey.c_str()) == ERROR_SUCCESS;
 }
 
 bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {

@@ -27,6 +27,7 @@ public:
     bool GetAttributes(const std::string& path, std::uint32_t& attributes) override;
     bool SetAttributes(const std::string& path, std::uint32_t attributes) override;
     bool CanDeleteNow(const std::string& path) override;
+    bool DeleteAtRestart(const std::string& path) override;
     bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
@@ -38,6 +39,9 @@ public:
     HandlePtr RegCreateKey(RegRoot root, const std::string& subkey) override;
     bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                      std::size_t size) override;
+    bool RegDeleteValue(Handle& key, const std::string& valueName) override;
+    bool RegKeyIsEmpty(Handle& key) override;
+    bool RegDeleteKey(RegRoot root, const std::string& subkey) override;
     long CoInitialize() override;
     HandlePtr CreateShellLink() override;
     bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;

@@ -16,3 +16,5 @@
 #undef CreateProcess
 #undef RegCreateKey
 #undef RegSetValue
+#undef RegDeleteValue
+#undef RegDeleteKey
