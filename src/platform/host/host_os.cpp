@@ -87,6 +87,7 @@ FindData Describe(const fs::path& p) {
         auto size = fs::file_size(p, ec);
         if (!ec) d.sizeLow = static_cast<std::uint32_t>(size), d.sizeHigh = static_cast<std::uint32_t>(size >> 32);
     }
+    if (fs::is_symlink(p, ec)) d.attributes |= kAttrReparsePoint;  // as a junction or symbolic link
     return d;
 }
 
@@ -332,6 +333,8 @@ bool HostOs::RemoveDirectory(const std::string& path) {
     if (TooLong(path)) return false;
     std::error_code ec;
     std::string key = PathKey(path);
+    // A link goes as itself, whatever it points to (as a junction does).
+    if (fs::is_symlink(key, ec)) return fs::remove(key, ec);
     return fs::is_directory(key, ec) && fs::is_empty(key, ec) && fs::remove(key, ec);
 }
 
@@ -352,8 +355,10 @@ bool HostOs::FileInfo(const std::string& path, FindData& out) {
     if (path.find_first_of("*?") != std::string::npos) return false;
     fs::path p = HostPath(path);
     std::error_code ec;
-    if (!fs::exists(p, ec)) return false;
+    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return false;
     out = Describe(p);
+    auto it = attributes_.find(PathKey(path));
+    if (it != attributes_.end()) out.attributes |= it->second;  // read-only and hidden
     return true;
 }
 
@@ -367,6 +372,7 @@ Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
     fs::path p = HostPath(pattern);
     auto search = std::make_unique<HostSearch>();
     std::string name = p.filename().string();
+    if (name == "*.*") name = "*";  // as on Windows: every name, with a dot or without
     std::error_code ec;
     if (name.find_first_of("*?") == std::string::npos) {
         if (pattern.size() <= 2 || !fs::exists(p, ec)) return nullptr;  // a bare drive has no entry
