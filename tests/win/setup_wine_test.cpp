@@ -108,6 +108,7 @@ protected:
         std::vector<std::string> errors;
         ASSERT_TRUE(mksetup::LoadManifest(std::string(CABSETUP_SOURCE_DIR) + "/examples/" + example + "/manifest.toml",
                                           m, errors));
+        mksetup::AddUninstaller(m, std::string(CABSETUP_UNINSTALL_EXE));
         mksetup::BuildOptions options;
         options.outDir = folder_ / out;
         options.setupExe = std::string(CABSETUP_SETUP_EXE);
@@ -194,6 +195,55 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
         EXPECT_EQ(run.exitCode, r.exitCode) << r.what;
         ASSERT_EQ(run.boxTexts.size(), 1u) << r.what;
         EXPECT_EQ(run.boxTexts[0], r.message) << r.what;
+    }
+}
+
+bool KeyExists(HKEY root, const char* subkey) {
+    HKEY key;
+    if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool Gone(const std::string& path) { return GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES; }
+
+// Install, then remove with the uninstaller as Add/Remove Programs starts it:
+// everything logged goes, the user's own file and its folder stay; a file
+// held open is left for the next start and the exit code says so.
+TEST_F(HelloPackages, UninstallRemovesWhatTheInstallationLogged) {
+    const std::string t = kTarget, uninstall = t + "\\uninstall.exe";
+    for (bool holdOpen : {false, true}) {
+        ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u) << holdOpen;
+        std::vector<std::string> lines = FlistLines(wine::ReadText(t + "\\flist.lst"));
+        ASSERT_TRUE(Has(lines, "FILE    " + uninstall));
+        std::string link;
+        for (const std::string& line : lines)
+            if (line.size() > 4 && line.compare(line.size() - 4, 4, ".lnk") == 0) link = line.substr(8);
+        ASSERT_FALSE(link.empty());
+        CreateDirectoryA((t + "\\notes").c_str(), nullptr);
+        ASSERT_TRUE(wine::WriteBytes(t + "\\notes\\mine.txt", {'m', 'i', 'n', 'e'}));
+        HANDLE held = holdOpen ? CreateFileA((t + "\\readme.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+                               : INVALID_HANDLE_VALUE;
+        ASSERT_EQ(holdOpen, held != INVALID_HANDLE_VALUE);
+
+        wine::SetupRun run = wine::RunAndAnswerBoxes(uninstall, "Hello /a /s", folder_ / "pkg", 90000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, holdOpen ? 3010u : 0u);
+        EXPECT_TRUE(run.boxTexts.empty());
+        EXPECT_EQ(Status("pkg"), "Success");
+        // The copy deletes the uninstaller once the started process has ended.
+        for (int i = 0; i < 100 && !Gone(uninstall); ++i) Sleep(100);
+        EXPECT_TRUE(Gone(uninstall));
+        for (const std::string& path : {t + "\\bin\\hello.exe", t + "\\bin", t + "\\flist.lst", link,
+                                        link.substr(0, link.rfind('\\'))})
+            EXPECT_TRUE(Gone(path)) << path << " " << holdOpen;
+        EXPECT_EQ(Gone(t + "\\readme.txt"), !holdOpen);
+        EXPECT_EQ(wine::ReadText(t + "\\notes\\mine.txt"), "mine");
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall));
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello"));
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Example Software\\Hello"));
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        ForgetInstallation();
     }
 }
 

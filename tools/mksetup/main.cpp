@@ -100,6 +100,15 @@ bool ReportSignatures(const fs::path& dir, const fs::path& ca) {
     return good;
 }
 
+// A program the package ships: the one named, else the one installed with
+// mksetup (said on stdout when `say`), else none.
+fs::path ShippedProgram(const fs::path& named, const char* program, bool say) {
+    if (!named.empty()) return named;
+    fs::path found = mksetup::FindShippedProgram(program);
+    if (!found.empty() && say) std::printf("%s: %s\n", program, found.string().c_str());
+    return found;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,7 +116,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "mksetup (cabsetup) " CABSETUP_VERSION);
 
-    fs::path manifestPath, outDir, setupExe, dir, against, ca;
+    fs::path manifestPath, outDir, setupExe, uninstallExe, dir, against, ca;
     mksetup::SigningOptions signing;
     signing.description = "Setup";
     bool clean = false, quiet = false;
@@ -116,6 +125,8 @@ int main(int argc, char** argv) {
     build->add_option("-o,--out", outDir, "folder that receives the package")->required();
     build->add_option("--setup-exe", setupExe,
                       "setup.exe to copy into the package (default: the one installed with mksetup)");
+    build->add_option("--uninstall-exe", uninstallExe,
+                      "uninstall.exe a full installation ships (default: the one installed with mksetup)");
     build->add_option("--sign-cert", signing.certificate, "sign the package's programs with this certificate (PEM)");
     build->add_option("--sign-key", signing.key, "the certificate's private key (PEM)");
     build->add_option("--sign-pkcs12", signing.pkcs12,
@@ -130,6 +141,7 @@ int main(int argc, char** argv) {
     CLI::App* verify = app.add_subcommand("verify", "unpack every cabinet of a package and check it");
     verify->add_option("dir", dir, "the package's folder")->required();
     verify->add_option("--against", against, "the manifest the package was built from");
+    verify->add_option("--uninstall-exe", uninstallExe, "the uninstall.exe the package was built with");
     verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM)");
 
     CLI11_PARSE(app, argc, argv);
@@ -139,16 +151,16 @@ int main(int argc, char** argv) {
         if (!Load(manifestPath, m)) return 1;
         mksetup::BuildOptions options;
         options.outDir = outDir;
+        setupExe = ShippedProgram(setupExe, "setup.exe", true);
         if (setupExe.empty()) {
-            setupExe = mksetup::FindShippedProgram("setup.exe");
-            if (!setupExe.empty()) {
-                std::printf("setup.exe: %s\n", setupExe.string().c_str());
-            } else {
-                std::cerr << "mksetup: warning: no --setup-exe, and none installed with mksetup (looked in";
-                for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
-                std::cerr << "): the package holds no setup.exe\n";
-            }
+            std::cerr << "mksetup: warning: no --setup-exe, and none installed with mksetup (looked in";
+            for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
+            std::cerr << "): the package holds no setup.exe\n";
         }
+        if (m.uninstaller && m.script.header.setupKind == cabsetup::kSetupKindFull &&
+            !mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", true)))
+            std::cerr << "mksetup: warning: no --uninstall-exe, and none installed with mksetup: the package "
+                         "installs no uninstaller (say uninstaller = false in [package] if none is wanted)\n";
         options.setupExe = setupExe;
         options.clean = clean;
         if (!quiet && isatty(fileno(stderr))) options.progress = ShowProgress;
@@ -171,7 +183,10 @@ int main(int argc, char** argv) {
     if (inspect->parsed()) return mksetup::InspectPackage(dir, std::cout) == 0 ? 0 : 1;
 
     mksetup::Manifest m;
-    if (!against.empty() && !Load(against, m)) return 1;
+    if (!against.empty()) {
+        if (!Load(against, m)) return 1;
+        mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", false));
+    }
     bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0;
     std::cout.flush();
     bool signaturesGood = ReportSignatures(dir, ca);

@@ -234,7 +234,7 @@ void ReadPackage(Reader& r, const toml::table& t, const fs::path& base, Manifest
     r.CheckKeys(t, "[package]",
                 {"setupKind", "companyName", "modelName", "modelVersion", "defaultTargetDir", "mainModuleSource",
                  "mainModuleTarget", "windowTitle", "displayName", "uninstallKey", "versionFromVolume",
-                 "requiredVersion", "finishOptions", "license", "picture", "codePage"});
+                 "requiredVersion", "finishOptions", "license", "picture", "codePage", "uninstaller"});
     cabsetup::ScriptHeader& h = m.script.header;
     if (const toml::node* kind = t.get("setupKind")) {
         std::string name = kind->value_or(std::string());
@@ -264,6 +264,7 @@ void ReadPackage(Reader& r, const toml::table& t, const fs::path& base, Manifest
     r.FullPath(t, "mainModuleSource", h.mainModuleSource, true);
     r.FullPath(t, "mainModuleTarget", h.mainModuleTarget, true);
     if (h.uninstallKey.empty()) r.Error(&t, "missing key 'uninstallKey': the package's name under the Uninstall key");
+    r.Boolean(t, "uninstaller", m.uninstaller);
     for (const auto& [key, member] : {std::pair{"license", &Manifest::license}, std::pair{"picture", &Manifest::picture}}) {
         if (auto v = t[key].value<std::string>()) {
             m.*member = base / *v;
@@ -418,6 +419,12 @@ std::uint32_t Fnv1a(const std::string& bytes) {
 }
 
 }  // namespace
+
+bool AddUninstaller(Manifest& m, const fs::path& uninstallExe) {
+    if (!m.uninstaller || m.script.header.setupKind != cabsetup::kSetupKindFull || uninstallExe.empty()) return false;
+    m.files.push_back({uninstallExe, "<TARGET_DIR>\\uninstall.exe", cabsetup::ReplaceAlways, 0});
+    return true;
+}
 
 bool ParseVolumeSize(const std::string& text, std::uint64_t& bytes) {
     if (text == "none" || text.empty()) {

@@ -46,6 +46,7 @@ struct Manifest {
     LinkedSet linked;
     Medium medium;
     std::filesystem::path license, picture;  // empty: none
+    bool uninstaller = true;  // a full installation ships uninstall.exe (AddUninstaller)
     std::uint32_t spanSeed = 0;  // from the manifest's bytes: the same manifest gives the same span ids
 };
 
@@ -56,6 +57,11 @@ bool LoadManifest(const std::filesystem::path& path, Manifest& out, std::vector<
 // is where the sources are looked for.
 bool LoadManifestText(const std::string& text, const std::filesystem::path& path, Manifest& out,
                       std::vector<std::string>& errors);
+
+// A full installation's package gets uninstall.exe as <TARGET_DIR>\uninstall.exe
+// (replaced always), unless the manifest says uninstaller = false. False when
+// it gets none.
+bool AddUninstaller(Manifest& m, const std::filesystem::path& uninstallExe);
 
 // "none", "1.44MB" (a formatted floppy's 1,457,664 bytes), "650MB", "64KB",
 // "2GB" (binary units) or a plain number of bytes. False when unreadable.
