@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 dpkg -i "$deb" >/dev/null
 [ "$(command -v mksetup)" = /usr/bin/mksetup ] || fail "mksetup not on the PATH"
 mksetup --version | grep -qx "mksetup (cabsetup) $version" || fail "--version: $(mksetup --version)"
-[ -f /usr/share/cabsetup/setup.exe ] || fail "no setup.exe installed"
+[ -f /usr/share/cabsetup/setup.exe ] && [ -f /usr/share/cabsetup/uninstall.exe ] || fail "no setup.exe or uninstall.exe installed"
 zcat /usr/share/man/man1/mksetup.1.gz | grep -q -- "--sign-pkcs12" || fail "man page lacks the build command's options"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
@@ -22,7 +22,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 mksetup build examples/hello/manifest.toml -o "$work/hello" --clean -q \
   --sign-cert "$work/cert.pem" --sign-key "$work/key.pem" >"$work/build.txt"
 grep -qx "setup.exe: /usr/share/cabsetup/setup.exe" "$work/build.txt" || fail "setup.exe not taken from the installation: $(cat "$work/build.txt")"
-grep -q "^signed .*setup.exe" "$work/build.txt" || fail "not signed"
+grep -qx "uninstall.exe: /usr/share/cabsetup/uninstall.exe" "$work/build.txt" || fail "uninstall.exe not taken from the installation"
+grep -q "^signed .*setup.exe" "$work/build.txt" && grep -qx "signed uninstall.exe" "$work/build.txt" || fail "not signed: $(cat "$work/build.txt")"
 mksetup verify "$work/hello" --against examples/hello/manifest.toml --ca "$work/cert.pem" >"$work/verify.txt" \
   || fail "verify of the signed package: $(cat "$work/verify.txt")"
 grep -qx "setup.exe: signed by /CN=cabsetup test vendor, valid" "$work/verify.txt" || fail "$(cat "$work/verify.txt")"

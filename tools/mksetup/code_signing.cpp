@@ -79,6 +79,29 @@ bool SignProgram(const fs::path& program, const SigningOptions& options, std::st
     return !ec;
 }
 
+bool SameProgramSigned(const fs::path& signedProgram, const fs::path& program) {
+    auto load = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    std::string a = load(signedProgram), b = load(program);
+    if (b.size() < 0x40 || a.size() <= b.size()) return false;
+    auto u32 = [&](std::size_t at) {
+        return at + 4 <= b.size() ? std::uint32_t(std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8 |
+                                                  std::uint8_t(b[at + 2]) << 16 | std::uint32_t(std::uint8_t(b[at + 3])) << 24)
+                                  : 0u;
+    };
+    std::size_t pe = u32(0x3C);
+    if (pe + 0x18 + 2 > b.size()) return false;
+    bool plus = (u32(pe + 0x18) & 0xFFFF) == 0x20B;
+    std::size_t checksum = pe + 0x58, security = pe + 0x18 + (plus ? 112 : 96) + 4 * 8;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+        bool header = (i >= checksum && i < checksum + 4) || (i >= security && i < security + 8);
+        if (!header && a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 SignatureReport CheckSignature(const fs::path& program, const fs::path& caFile) {
     SignatureReport report;
     fs::path tool;

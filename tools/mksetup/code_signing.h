@@ -17,6 +17,11 @@ struct SigningOptions {
 // Signs `program` in place; false with `error` when it cannot.
 bool SignProgram(const std::filesystem::path& program, const SigningOptions& options, std::string& error);
 
+// Whether `signedProgram` is `program` with an Authenticode signature added:
+// the same bytes but for the header's checksum and certificate-table entry,
+// and the signature after them.
+bool SameProgramSigned(const std::filesystem::path& signedProgram, const std::filesystem::path& program);
+
 struct SignatureReport {
     enum class State { Unsigned, Valid, Invalid, Unchecked } state = State::Unchecked;
     std::string signer;  // the signing certificate's subject

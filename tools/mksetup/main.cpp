@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
+#include <random>
 
 #include "cabsetup_version.h"
 #include "code_signing.h"
@@ -157,8 +158,31 @@ int main(int argc, char** argv) {
             for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
             std::cerr << "): the package holds no setup.exe\n";
         }
+        // The uninstaller is signed before it is packed: Windows checks it where it is installed.
+        fs::path uninstaller = ShippedProgram(uninstallExe, "uninstall.exe", true), signedUninstaller;
+        if (!uninstaller.empty() && signing.Wanted() && m.uninstaller &&
+            m.script.header.setupKind == cabsetup::kSetupKindFull) {
+            signedUninstaller = fs::temp_directory_path() / ("mksetup-" + std::to_string(std::random_device{}()) + "-uninstall.exe");
+            std::error_code ec;
+            fs::copy_file(uninstaller, signedUninstaller, fs::copy_options::overwrite_existing, ec);
+            std::string error;
+            if (ec || !mksetup::SignProgram(signedUninstaller, signing, error)) {
+                std::cerr << "mksetup: " << (ec ? "cannot copy " + uninstaller.string() : error) << "\n";
+                fs::remove(signedUninstaller, ec);
+                return 1;
+            }
+            std::printf("signed %s\n", uninstaller.filename().string().c_str());
+            uninstaller = signedUninstaller;
+        }
+        struct Cleanup {
+            fs::path path;
+            ~Cleanup() {
+                std::error_code ec;
+                if (!path.empty()) fs::remove(path, ec);
+            }
+        } cleanup{signedUninstaller};
         if (m.uninstaller && m.script.header.setupKind == cabsetup::kSetupKindFull &&
-            !mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", true)))
+            !mksetup::AddUninstaller(m, uninstaller))
             std::cerr << "mksetup: warning: no --uninstall-exe, and none installed with mksetup: the package "
                          "installs no uninstaller (say uninstaller = false in [package] if none is wanted)\n";
         options.setupExe = setupExe;
@@ -185,7 +209,8 @@ int main(int argc, char** argv) {
     mksetup::Manifest m;
     if (!against.empty()) {
         if (!Load(against, m)) return 1;
-        mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", false));
+        if (mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", false)))
+            m.files.back().mayBeSigned = true;
     }
     bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0;
     std::cout.flush();

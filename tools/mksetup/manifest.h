@@ -16,6 +16,7 @@ struct PackageFile {
     std::string target;            // destination in the package's code page, with placeholders
     std::uint8_t replaceMode = 0;
     int line = 0;                  // where the manifest names it
+    bool mayBeSigned = false;      // verify: the package may hold it with an Authenticode signature added
 };
 
 enum class Layout {
