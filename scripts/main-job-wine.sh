@@ -19,12 +19,15 @@ runner='@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorleve
 printf "$runner" >"$demo/empty/run.bat"
 # The example package and its update, built by mksetup, with the tested setup.exe in them.
 mksetup=build/native/tools/mksetup/mksetup
-$mksetup build examples/hello/manifest.toml -o "$demo/hello" --clean -q --setup-exe build/win64/src/setup.exe >"$out/mksetup-build.txt"
+$mksetup build examples/hello/manifest.toml -o "$demo/hello" --clean -q --setup-exe build/win64/src/setup.exe \
+  --uninstall-exe build/win64/src/uninstall.exe >"$out/mksetup-build.txt"
 $mksetup build examples/hello-update/manifest.toml -o "$demo/hello-update" --clean -q --setup-exe build/win64/src/setup.exe >>"$out/mksetup-build.txt"
 { $mksetup inspect "$demo/hello"; echo; $mksetup inspect "$demo/hello-update"; } >"$out/inspect.txt"
-$mksetup verify "$demo/hello" --against examples/hello/manifest.toml >"$out/verify.txt" || true
+$mksetup verify "$demo/hello" --against examples/hello/manifest.toml --uninstall-exe build/win64/src/uninstall.exe \
+  >"$out/verify.txt" || true
 printf "$runner" >"$demo/hello/run.bat"
 printf "$runner" >"$demo/hello-update/run.bat"
+printf '@echo off\r\ncd /d %%~dp0\r\n"C:\\Program Files\\Example Software\\Hello\\uninstall.exe" Hello %%*\r\necho exit code %%errorlevel%%\r\n' >"$demo/hello/uninstall.bat"
 
 run() { { "$wine64" cmd /c "$@" 2>/dev/null || true; } | tr -d "\r"; }
 registered() {
@@ -76,6 +79,15 @@ rm -rf "$shots"
   echo "   status file: $(cat "$demo/hello-update/installerror.txt")"
   echo "   InstalledVersion: $("$wine64" reg query "$uninstall" /v InstalledVersion 2>/dev/null | tr -d '\r' | awk '/InstalledVersion/ {print $3}')"
   echo "   changes.txt: $(head -n 1 "$target/changes.txt" | tr -d '\r')"
+  echo
+  echo "== uninstall.exe removes it, as Add/Remove Programs starts it (\"...\\uninstall.exe\" Hello /a /s):"
+  mkdir -p "$target/notes" && echo "the user's own" >"$target/notes/mine.txt"
+  run 'C:\cabsetup-demo\hello\uninstall.bat' /a /s | sed 's/^/   /'
+  sleep 2  # the copy deletes uninstall.exe once the started program has ended
+  echo "   status file: $(cat "$demo/hello/installerror.txt")"
+  echo "   left in the target folder (the user's file was never logged):"
+  (cd "$target" 2>/dev/null && find . -mindepth 1 -printf '      %P\n' | sort) || echo "      (the folder is gone)"
+  registered
   echo
   echo "== setup.exe /a /s with no setup.inf:"
   run 'C:\cabsetup-demo\empty\run.bat' /a /s | sed 's/^/   /'

@@ -7,6 +7,7 @@
 #include <random>
 #include <sstream>
 
+#include "formats/volume_format.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "package_reader.h"
@@ -101,6 +102,26 @@ TEST_F(MksetupTest, ManifestMistakesNameTheirLine) {
         ASSERT_FALSE(errors.empty()) << c.body;
         EXPECT_NE(errors[0].find(c.message), std::string::npos) << errors[0];
         EXPECT_NE(errors[0].find("manifest.toml:" + std::to_string(c.line) + ":"), std::string::npos) << errors[0];
+    }
+}
+
+// A full installation gets uninstall.exe, an update or a manifest that says
+// uninstaller = false does not.
+TEST_F(MksetupTest, FullInstallationsShipTheUninstaller) {
+    struct Case {
+        const char* extra;
+        bool added;
+    } cases[] = {{"", true}, {"uninstaller = false\n", false}, {"setupKind = \"update\"\n", false}};
+    for (const Case& c : cases) {
+        mksetup::Manifest m;
+        std::vector<std::string> errors;
+        ASSERT_TRUE(LoadManifest(Manifest(std::string(kHeader) + c.extra), m, errors)) << c.extra;
+        ASSERT_EQ(mksetup::AddUninstaller(m, dir_ / "uninstall.exe"), c.added) << c.extra;
+        if (c.added) {
+            ASSERT_EQ(m.files.size(), 1u);
+            EXPECT_EQ(m.files[0].target, "<TARGET_DIR>\\uninstall.exe");
+            EXPECT_EQ(m.files[0].replaceMode, cabsetup::ReplaceAlways);
+        }
     }
 }
 
