@@ -49,6 +49,6 @@ for i, size in enumerate(sizes):
 
 with open(os.path.join(out, "manifest.toml"), "w") as m:
     m.write('[package]\nmodelName = "Bench"\nmodelVersion = "1.0"\nuninstallKey = "CabsetupBench"\n')
-    m.write("defaultTargetDir = '<PROGRAMFILES_DIR>\\Bench'\n\n[medium]\n\n")
+    m.write("defaultTargetDir = '<PROGRAMFILES_DIR>\\Bench'\nuninstaller = false\n\n[medium]\n\n")
     for sub, name in files:
         m.write("[[file]]\nsource = \"payload/%s/%s\"\ntarget = '<TARGET_DIR>\\%s\\%s'\n" % (sub, name, sub, name))
