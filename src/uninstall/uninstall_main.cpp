@@ -67,7 +67,9 @@ Arguments Parse(const char* line) {
         else if (lower.rfind("/from:", 0) == 0) a.from = arg.substr(6);
         else if (lower.rfind("/result:", 0) == 0) a.result = reinterpret_cast<HANDLE>(std::strtoull(arg.c_str() + 8, nullptr, 16));
         else if (lower.rfind("/parent:", 0) == 0) a.parent = static_cast<DWORD>(std::strtoul(arg.c_str() + 8, nullptr, 10));
-        else if (a.model.empty()) a.model = arg;
+        // The registration writes the model name unquoted: a name with
+        // spaces arrives in several parts.
+        else a.model += (a.model.empty() ? "" : " ") + arg;
     }
     return a;
 }
