@@ -36,7 +36,7 @@ protected:
     }
     wine::SetupRun Run(const std::string& arguments) {
         wine::SetupRun run = wine::RunAndAnswerBoxes(exe_, arguments, folder_.Path());
-        EXPECT_TRUE(run.finished) << "setup.exe did not end by itself";
+        EXPECT_TRUE(run.finished) << "setup.exe did not end by itself (start error " << run.startError << ")";
         return run;
     }
     std::string StatusFile() { return wine::ReadText(folder_ / "installerror.txt"); }

@@ -135,9 +135,18 @@ SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments,
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, currentDir.c_str(), &si,
-                        &pi))
-        return run;
+    // Under load Wine has refused a start now and then (seen once in CI, right
+    // after the program's previous run ended): try again before giving up.
+    bool started = false;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        started = CreateProcessA(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                 currentDir.c_str(), &si, &pi) != 0;
+        if (!started) {
+            run.startError = GetLastError();
+            Sleep(200);
+        }
+    }
+    if (!started) return run;
     DWORD start = GetTickCount();
     HWND answered = nullptr;
     while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {

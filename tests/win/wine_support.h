@@ -59,6 +59,7 @@ std::string CopySetupExe(const TestFolder& folder);
 struct SetupRun {
     DWORD exitCode = 0;
     bool finished = false;          // ended by itself within the time limit
+    DWORD startError = 0;           // GetLastError of the last start that failed
     std::vector<std::string> boxTexts;     // every message box seen, in order
     std::vector<std::string> boxCaptions;
     std::vector<std::wstring> boxTextsW;  // the same texts as the box holds them, in UTF-16
