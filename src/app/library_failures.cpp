@@ -1,4 +1,4 @@
-// setup.exe is built without exceptions. The standard library still reports
+// setup.exe and uninstall.exe are built without exceptions. The standard library still reports
 // its failures (an allocation refused, a thread refused, a length beyond
 // any string) by throwing; these replace its throwing functions, as its
 // manual allows for programs without exceptions, so that such a failure
@@ -26,3 +26,9 @@ namespace std {
 [[noreturn]] void __throw_system_error(int) { std::abort(); }
 
 }  // namespace std
+
+// The library's handler for an uncaught exception prints the exception's
+// demangled type: a demangler of some 30 KiB that a GUI program never shows.
+namespace __gnu_cxx {
+void __verbose_terminate_handler() { std::abort(); }
+}  // namespace __gnu_cxx

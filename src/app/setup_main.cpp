@@ -2,18 +2,10 @@
 #include "platform/win32/windows_clean.h"
 #include <commctrl.h>
 
-#include <cstdlib>
-
 #include "app/setup_state.h"
 #include "app/startup.h"
 #include "platform/win32/win32_os.h"
 #include "wizard/wizard_dialog.h"
-
-// The library's handler for an uncaught exception prints the exception's
-// demangled type: a demangler of some 30 KiB that a GUI program never shows.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     cabsetup::RestrictDllSearchPath();

@@ -18,10 +18,6 @@
 #include "platform/win32/win32_os.h"
 #include "uninstall/removal.h"
 
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
-
 namespace cabsetup {
 namespace {
 
