@@ -55,12 +55,9 @@ void BackgroundWriter::Run() {
             item = std::move(queue_.front());
             queue_.pop_front();
             if (item.kind == Item::Quit) return;
-            busy_ = true;
         }
+        // Handle wakes whoever waits for what it frees: a buffer, a finished file.
         Handle(item);
-        std::lock_guard lock(mutex_);
-        busy_ = false;
-        changed_.notify_all();
     }
 }
 

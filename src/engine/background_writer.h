@@ -70,7 +70,7 @@ private:
     std::vector<std::size_t> free_;
     std::size_t filling_ = 0, filled_ = 0;
     bool haveBuffer_ = false;
-    bool busy_ = false, failed_ = false;
+    bool failed_ = false;
     std::deque<std::string> pending_;  // destinations of the files not yet finished
     std::unique_ptr<File> current_;  // the file the thread is writing
     std::thread thread_;
