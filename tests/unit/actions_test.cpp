@@ -25,6 +25,7 @@ RegistryRecord Reg(const std::string& key, const std::string& name, std::int32_t
 class ActionsTest : public HostSandbox {
 public:
     using HostSandbox::os_;
+    using HostSandbox::host_;
     using HostSandbox::WriteFile;
     ActionsTest() { Reset(); }
     void Reset() {
@@ -48,7 +49,7 @@ public:
     std::string Value(RegRoot root, const std::string& key, const std::string& name) {
         std::uint32_t type = 0;
         std::vector<unsigned char> data;
-        if (!os_.RegistryValue(root, key, name, type, data)) return "<absent>";
+        if (!host_.RegistryValue(root, key, name, type, data)) return "<absent>";
         if (type == kRegDword) return "dword:" + std::to_string(data.size());
         return std::string(data.begin(), data.end() - (data.empty() ? 0 : 1));
     }
@@ -62,7 +63,7 @@ public:
 };
 
 TEST_F(ActionsTest, RegistryRecordsResultsAndLogLines) {
-    os_.SetRegistryString(RegRoot::CurrentUser, "Software\\Old", "x", "1");
+    host_.SetRegistryString(RegRoot::CurrentUser, "Software\\Old", "x", "1");
     struct Case {
         RegistryRecord record;
         int logExistingKey;
@@ -91,15 +92,15 @@ TEST_F(ActionsTest, RegistryRecordsResultsAndLogLines) {
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\New", "Path"), "C:\\Tool");
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Old", "n"), "dword:4");
     EXPECT_EQ(Value(RegRoot::LocalMachine, "", "v"), "root");
-    EXPECT_TRUE(os_.RegistryKeyExists(RegRoot::CurrentUser, "Software\\Typeless"));
+    EXPECT_TRUE(host_.RegistryKeyExists(RegRoot::CurrentUser, "Software\\Typeless"));
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Typeless", "v"), "<absent>");
 
     // A key that can be neither opened nor created fails with nothing logged;
     // a refused value is still logged and succeeds.
     log_.SetFolder("C:\\Tool");
-    os_.FailNth(HostOp::RegCreateKey, 1);
+    os_.FailNth(OsOp::RegCreateKey, 1);
     EXPECT_FALSE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Denied", "v", 2), 0));
-    os_.FailNth(HostOp::RegSetValue, 1);
+    os_.FailNth(OsOp::RegSetValue, 1);
     EXPECT_TRUE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Old", "v", 2), 0));
     EXPECT_EQ(log_.Text(), "REGE    HKEY_CURRENT_USER\\Software\\Old\\v\n");
 }
@@ -111,16 +112,16 @@ TEST_F(ActionsTest, ShortcutsPlacesFailuresAndLogLines) {
     struct Case {
         const char* what;
         std::int32_t osCode;
-        HostOp fault;
+        OsOp fault;
         bool result;
         std::string log;
     } cases[] = {
-        {"NT: all-users folder created", 103, HostOp::PostNotify, true,
+        {"NT: all-users folder created", 103, OsOp::PostNotify, true,
          "FILE    C:\\All\\Programs\\Tool\\\nFILE    C:\\All\\Programs\\Tool\\Readme.lnk\n"},
-        {"NT again: folder exists", 103, HostOp::PostNotify, true, "FILE    C:\\All\\Programs\\Tool\\Readme.lnk\n"},
-        {"9x: the user's folder", 0, HostOp::PostNotify, true, "FILE    C:\\Me\\Programs\\Tool\\Readme.lnk\n"},
-        {"no link object", 103, HostOp::CreateShellLink, false, ""},
-        {"save fails", 0, HostOp::SaveShellLink, false, ""},
+        {"NT again: folder exists", 103, OsOp::PostNotify, true, "FILE    C:\\All\\Programs\\Tool\\Readme.lnk\n"},
+        {"9x: the user's folder", 0, OsOp::PostNotify, true, "FILE    C:\\Me\\Programs\\Tool\\Readme.lnk\n"},
+        {"no link object", 103, OsOp::CreateShellLink, false, ""},
+        {"save fails", 0, OsOp::SaveShellLink, false, ""},
     };
     for (const Case& c : cases) {
         state_.folders.osCode = c.osCode;
@@ -132,8 +133,8 @@ TEST_F(ActionsTest, ShortcutsPlacesFailuresAndLogLines) {
         EXPECT_NE(Exists("C:\\All\\Programs\\Tool\\Readme.lnk"), Exists("C:\\Me\\Programs\\Tool\\Readme.lnk") || !c.result)
             << c.what;
     }
-    ASSERT_EQ(os_.Links().size(), 3u);
-    const ShellLinkData& d = os_.Links()[0].data;
+    ASSERT_EQ(host_.Links().size(), 3u);
+    const ShellLinkData& d = host_.Links()[0].data;
     EXPECT_EQ(d.target, "C:\\Tool\\readme.txt");
     EXPECT_EQ(d.workingDir, "C:\\Tool");
     EXPECT_EQ(d.description, "Readme");
@@ -141,7 +142,7 @@ TEST_F(ActionsTest, ShortcutsPlacesFailuresAndLogLines) {
 
     // A folder that cannot be created, and a link path the system cannot take.
     log_.SetFolder("C:\\Tool");
-    os_.FailNth(HostOp::CreateDirectory, 1);
+    os_.FailNth(OsOp::CreateDirectory, 1);
     EXPECT_FALSE(WriteShortcut(Context(), {"X", "t", "C:\\New\\Place", "", 0}));
     EXPECT_FALSE(WriteShortcut(Context(), {std::string(120, 'n'), "t", "C:\\" + std::string(140, 'f'), "", 0}));
     EXPECT_EQ(log_.Text(), "");
@@ -163,21 +164,21 @@ TEST_F(ActionsTest, ProgramsStartWaitAndFail) {
         {{2, "C:\\Tool\\missing.exe", "", 0, 0}, false, 0},
         {{2, "C:\\Tool\\run.exe", "/quiet", 3, 0}, true, 1},
     };
-    os_.SetProcessPolls(3);
+    host_.SetProcessPolls(3);
     for (const Case& c : cases) {
-        std::size_t before = os_.Processes().size();
+        std::size_t before = host_.Processes().size();
         PollingWaiter waiter(os_);
         EXPECT_EQ(RunProgram(Context(), c.record, waiter), c.result) << c.record.programPath;
-        EXPECT_EQ(os_.Processes().size() - before, c.started) << c.record.programPath;
+        EXPECT_EQ(host_.Processes().size() - before, c.started) << c.record.programPath;
     }
-    ASSERT_EQ(os_.Processes().size(), 2u);
-    const RecordedProcess& waited = os_.Processes()[0];
+    ASSERT_EQ(host_.Processes().size(), 2u);
+    const RecordedProcess& waited = host_.Processes()[0];
     EXPECT_EQ(waited.pollsLeft, 0);  // waited until it ended
     EXPECT_EQ(waited.start.application, "C:\\Tool\\run.exe");
     EXPECT_EQ(waited.start.commandLine, "run.exe /x C:\\Tool");
     EXPECT_EQ(waited.start.currentDir, "C:\\Tool");
     EXPECT_FALSE(waited.start.useShowCommand);
-    const RecordedProcess& shown = os_.Processes()[1];
+    const RecordedProcess& shown = host_.Processes()[1];
     EXPECT_EQ(shown.pollsLeft, 3);  // not waited for
     EXPECT_TRUE(shown.start.useShowCommand);
     EXPECT_EQ(shown.start.showCommand, 3);
@@ -204,10 +205,10 @@ TEST_F(ActionsTest, CompletionOrderAcrossBothScriptsAndRegistration) {
     ASSERT_TRUE(Complete());
     EXPECT_EQ(ReadFile("C:\\Tool\\tool.exe"), "new");
     EXPECT_FALSE(Exists("C:\\Tool\\tool.ex_"));
-    ASSERT_EQ(os_.Links().size(), 2u);
-    EXPECT_EQ(os_.Links()[0].path + os_.Links()[1].path, "C:\\Links\\A.lnkC:\\Links\\B.lnk");
-    ASSERT_EQ(os_.Processes().size(), 2u);
-    EXPECT_EQ(os_.Processes()[0].start.commandLine + os_.Processes()[1].start.commandLine, "firstsecond");
+    ASSERT_EQ(host_.Links().size(), 2u);
+    EXPECT_EQ(host_.Links()[0].path + host_.Links()[1].path, "C:\\Links\\A.lnkC:\\Links\\B.lnk");
+    ASSERT_EQ(host_.Processes().size(), 2u);
+    EXPECT_EQ(host_.Processes()[0].start.commandLine + host_.Processes()[1].start.commandLine, "firstsecond");
 
     const std::string key = "HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ToolKey";
     EXPECT_EQ(log_.Text(),
@@ -255,12 +256,12 @@ TEST_F(ActionsTest, CompletionVariantsAndFailures) {
          true, "1.2", "<absent>"},
         {"another kind: as an update", [](ActionsTest& t) { t.First().header.setupKind = 7; }, true, "1.2", "<absent>"},
         {"/p: COM only", [](ActionsTest& t) { t.state_.switchFlags = kSwitchNoChanges; }, true, "<absent>", "<absent>"},
-        {"COM already initialised", [](ActionsTest& t) { t.os_.SetComInitialised(true); }, false, "<absent>", "<absent>"},
+        {"COM already initialised", [](ActionsTest& t) { t.host_.SetComInitialised(true); }, false, "<absent>", "<absent>"},
         {"main module cannot be moved",
          [](ActionsTest& t) {
              t.First().header.mainModuleSource = "<TARGET_DIR>\\tool.ex_";
              t.WriteFile("C:\\Tool\\tool.ex_", "new");
-             t.os_.FailNth(HostOp::MoveFile, 1);
+             t.os_.FailNth(OsOp::MoveFile, 1);
          },
          false, "<absent>", "<absent>"},
         {"uninstall key too long", [](ActionsTest& t) { t.First().header.uninstallKey = std::string(200, 'k'); },
@@ -277,7 +278,7 @@ TEST_F(ActionsTest, CompletionVariantsAndFailures) {
         log_ = CInstallLog();
         Reset();
         First().header.uninstallKey = "Key" + std::to_string(n++);
-        os_.SetComInitialised(false);
+        host_.SetComInitialised(false);
         c.arrange(*this);
         const std::string sub = UninstallKeyPath(First().header.uninstallKey);
         EXPECT_EQ(Complete(), c.result) << c.what;

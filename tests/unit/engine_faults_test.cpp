@@ -68,7 +68,7 @@ TEST_F(EngineTest, ReplacingUpToThePathLimitNeverClaimsAFileInUse) {
         EXPECT_EQ(LastCode(), NOTIFY_DONE) << length << ": " << wizard_.failedText;
         EXPECT_EQ(ReadFile(dest).size(), 3000u) << length;
         std::size_t entries = 0;
-        for (auto& e : std::filesystem::directory_iterator(os_.HostPath(folder))) entries += e.exists();
+        for (auto& e : std::filesystem::directory_iterator(host_.HostPath(folder))) entries += e.exists();
         EXPECT_EQ(entries, 1u) << length << ": no set-aside copy stays behind";
     }
     // The host side refuses what the system refuses.
@@ -88,7 +88,7 @@ TEST_F(EngineTest, ReadOnlyOrShortUnpackedFilesFailAndKeepTheOld) {
         {"read-only destination", [&] { os_.SetAttributes(dest, kAttrReadOnly); },
          "C:\\Program Files\\Tool\\a.bin\nAn error occurs when the installer tries to open a specified file.\n"
          "Please terminate the program using the file, and try to install again.\nInstallation is canceled."},
-        {"unpacked one byte short", [&] { UseSystemPath(); os_.SetShortUnpack(true); }, "Can't find data file."},
+        {"unpacked one byte short", [&] { UseSystemPath(); host_.SetShortUnpack(true); }, "Can't find data file."},
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(root_ / "C");
@@ -100,7 +100,7 @@ TEST_F(EngineTest, ReadOnlyOrShortUnpackedFilesFailAndKeepTheOld) {
         c.arrange();
         Install();
         InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
-        os_.SetShortUnpack(false);
+        host_.SetShortUnpack(false);
         os_.SetAttributes(dest, 0);
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;
         EXPECT_EQ(wizard_.failedText, c.text) << c.what;
@@ -139,19 +139,19 @@ TEST_F(EngineTest, TheFinalMessageIsRetriedUntilTheWindowIsGone) {
     m.files.push_back(File(Payload("a", 100), "<TARGET_DIR>\\a"));
     Build(m);
     // A full queue: the first 300 posts fail, progress ones are dropped, the final one waits.
-    os_.FailNth(HostOp::PostNotify, 1, 300);
+    os_.FailNth(OsOp::PostNotify, 1, 300);
     Install();
     EXPECT_EQ(LastCode(), NOTIFY_DONE);
 
     // The wizard's window has gone: one attempt, then the worker ends.
     wizard_.codes.clear();
-    os_.SetWindowGone(true);
-    os_.FailNth(HostOp::PostNotify, 0);
+    host_.SetWindowGone(true);
+    os_.FailNth(OsOp::PostNotify, 0);
     InstallEngine engine(os_, state_);
     ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
     engine.Join();
     EXPECT_EQ(LastCode(), 0u);
-    EXPECT_LE(os_.Calls(HostOp::PostNotify), 4);  // three progress posts and the final one, once each
+    EXPECT_LE(os_.Calls(OsOp::PostNotify), 4);  // three progress posts and the final one, once each
     EXPECT_EQ(engine.PauseInstallWorker(1), 0);   // no worker to pause once it has ended
 }
 
@@ -161,7 +161,7 @@ TEST_F(EngineTest, PausedWorkerPostsAndAsksNothingUntilResumed) {
     Build(m);
     InstallEngine engine(os_, state_);
     std::atomic<int> progress{0};
-    os_.SetNotifySink([&](WindowHandle, unsigned code, bool sent) {
+    host_.SetNotifySink([&](WindowHandle, unsigned code, bool sent) {
         OnNotify(code);
         (void)sent;
         ++progress;
@@ -170,15 +170,15 @@ TEST_F(EngineTest, PausedWorkerPostsAndAsksNothingUntilResumed) {
     while (progress < 5) std::this_thread::yield();
     ASSERT_EQ(engine.PauseInstallWorker(1), 1);
     const int postedAtPause = progress;
-    const int unpackedAtPause = os_.Calls(HostOp::ExtractCabinet);
+    const int unpackedAtPause = os_.Calls(OsOp::ExtractCabinet);
     // Held: the worker waits at the gate, and from the pause on nothing went out.
     while (engine.HeldAtGate() == 0) std::this_thread::yield();
     EXPECT_EQ(progress, postedAtPause);
-    EXPECT_LE(os_.Calls(HostOp::ExtractCabinet), unpackedAtPause + 1);  // at most the unpack under way
-    const int unpackedWhileHeld = os_.Calls(HostOp::ExtractCabinet);
+    EXPECT_LE(os_.Calls(OsOp::ExtractCabinet), unpackedAtPause + 1);  // at most the unpack under way
+    const int unpackedWhileHeld = os_.Calls(OsOp::ExtractCabinet);
     EXPECT_EQ(engine.HeldAtGate(), 1);
     EXPECT_EQ(progress, postedAtPause);
-    EXPECT_EQ(os_.Calls(HostOp::ExtractCabinet), unpackedWhileHeld);
+    EXPECT_EQ(os_.Calls(OsOp::ExtractCabinet), unpackedWhileHeld);
     ASSERT_EQ(engine.PauseInstallWorker(0), 1);
     engine.Join();
     EXPECT_EQ(LastCode(), NOTIFY_DONE);
@@ -190,18 +190,18 @@ TEST_F(EngineSandbox, LogShortWriteIsReported) {
     log.SetFolder("C:\\Tool");
     log.AddFile("C:\\Tool\\a.txt");
     MakeFolder("C:\\Tool");
-    os_.FailNth(HostOp::Write, 2);  // the header goes out, the records do not
+    os_.FailNth(OsOp::Write, 2);  // the header goes out, the records do not
     EXPECT_FALSE(log.Save(os_, false));
-    os_.FailNth(HostOp::Write, 0);
+    os_.FailNth(OsOp::Write, 0);
     EXPECT_TRUE(log.Save(os_, false));
     EXPECT_EQ(ReadFile("C:\\Tool\\flist.lst"), "//Do not edit this file\nFILE    C:\\Tool\\a.txt\n");
-    os_.FailNth(HostOp::CreateAlways, 1);
+    os_.FailNth(OsOp::CreateAlways, 1);
     EXPECT_TRUE(log.Save(os_, false));  // a log that cannot be created is skipped, as ever
 }
 
 TEST_F(EngineSandbox, WorkspaceWhoseListingFailsIsLeftAlone) {
     MakeFolder("C:\\WINDOWS\\temp\\_setup_1_");
-    os_.FailNth(HostOp::FindFirst, 1);
+    os_.FailNth(OsOp::FindFirst, 1);
     RemoveWorkspace(os_, "C:\\WINDOWS\\temp\\_setup_1_");
     EXPECT_TRUE(Exists("C:\\WINDOWS\\temp\\_setup_1_"));
     WriteFile("C:\\WINDOWS\\temp\\_setup_1_\\0.cab", "x");

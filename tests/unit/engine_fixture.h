@@ -34,7 +34,7 @@ protected:
         state_.folders.workBaseDir = "C:\\WINDOWS\\temp";
         state_.folders.tempDir = state_.folders.workBaseDir;
         status_.hwnd = 0x1234;
-        os_.SetNotifySink([this](WindowHandle, unsigned code, bool) { OnNotify(code); });
+        host_.SetNotifySink([this](WindowHandle, unsigned code, bool) { OnNotify(code); });
         InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
     }
     ~EngineTest() override { InstallEngine::SetSystemUnpackerOnly(false); }

@@ -61,7 +61,7 @@ TEST_F(EngineTest, ProgressWaitsForTheWizardAndNeverGoesBack) {
     // queue must hold at most one, while the position itself moves on.
     std::atomic<int> progressPosts{0};
     std::atomic<bool> done{false};
-    os_.SetNotifySink([&](WindowHandle, unsigned code, bool) {
+    host_.SetNotifySink([&](WindowHandle, unsigned code, bool) {
         if (code == NOTIFY_PROGRESS) ++progressPosts;
         if (code == NOTIFY_DONE || code == NOTIFY_FAILED) done = true;
     });
@@ -96,9 +96,12 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
              f.seekp(284 + 256);
              f.write("\x05\x00\x00\x00", 4);
          }, "Can't find data file."},
-        {"cabinet copy cannot be created", [&] { os_.FailNth(HostOp::CreateAlways, 1); }, "Can't find data file."},
-        {"full disk during copy", [&] { os_.FailNth(HostOp::Write, 1); }, "Can't find data file."},
-        {"unpacking fails", [&] { UseSystemPath(); os_.FailNth(HostOp::ExtractCabinet, 2); }, "Can't find data file."},
+        {"cabinet copy or new file cannot be created", [&] {
+             os_.FailNth(OsOp::CreateAlways, 1);
+             os_.FailNth(OsOp::CreateHidden, 1);
+         }, "Can't find data file."},
+        {"full disk during copy", [&] { os_.FailNth(OsOp::Write, 1); }, "Can't find data file."},
+        {"unpacking fails", [&] { UseSystemPath(); os_.FailNth(OsOp::ExtractCabinet, 2); }, "Can't find data file."},
         {"target folder cannot be created", [&] {
              WriteFile("C:\\Program Files", "a file where the folder should be");
          }, "Folder  \"C:\\Program Files\\Tool\" can't be created.\n\nEnter another folder name."},
@@ -108,7 +111,7 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
         {"workspace cannot be created", [&] {
              // After C:\WINDOWS and C:\WINDOWS\temp, the third folder made is the workspace.
              MakeFolder("C:\\WINDOWS\\temp");
-             os_.FailNth(HostOp::CreateDirectory, 3);
+             os_.FailNth(OsOp::CreateDirectory, 3);
          },
          "Folder  \"C:\\WINDOWS\\temp\\_setup_20261207093005_\" can't be created.\n\nEnter another folder name."},
     };
@@ -124,8 +127,7 @@ TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
         InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;
         EXPECT_EQ(wizard_.failedText, c.text) << c.what;
-        for (HostOp op : {HostOp::CreateAlways, HostOp::Write, HostOp::ExtractCabinet, HostOp::CreateDirectory})
-            os_.FailNth(op, 0);
+        os_.Reset();
         std::error_code ec;
         EXPECT_TRUE(WorkspaceGone() || !std::filesystem::is_directory(root_ / "C" / "WINDOWS" / "temp", ec)) << c.what;
     }
@@ -136,7 +138,7 @@ TEST_F(EngineTest, FileInUseStopsWith6051AndKeepsIt) {
     m.files.push_back(File(Payload("a", 5000), "<TARGET_DIR>\\a.dll", ReplaceAlways));
     Build(m);
     WriteFile("C:\\Program Files\\Tool\\a.dll", "old contents");
-    os_.SetInUse("C:\\Program Files\\Tool\\a.dll", true);
+    host_.SetInUse("C:\\Program Files\\Tool\\a.dll", true);
     Install();
     EXPECT_EQ(LastCode(), NOTIFY_FAILED);
     EXPECT_EQ(wizard_.failedText,
@@ -257,7 +259,7 @@ TEST_F(EngineTest, FloppiesAskForTheNextDisk) {
     for (int i = 0; i < 2; ++i) m.files.push_back(File(Payload("p" + std::to_string(i), 6000 + i, 3), "<TARGET_DIR>\\p" + std::to_string(i)));
     Build(m, "floppies");
     // Disk 1 in drive A:, the others in folders as if they were the next disks.
-    os_.MapDrive('A', root_ / "disk1");
+    host_.MapDrive('A', root_ / "disk1");
     std::filesystem::create_directories(root_ / "disk1");
     std::filesystem::create_directories(root_ / "disk2" / "Data2");
     std::filesystem::rename(root_ / "C" / "floppies" / "Data.dat", root_ / "disk1" / "Data.dat");
@@ -308,7 +310,7 @@ TEST_F(EngineTest, CancelDuringACabinetPostsNothing) {
     std::atomic<int> progress{0};
     std::atomic<bool> asked{false};
     // The wizard's Cancel: pause on the fifth file, then the user says Yes.
-    os_.SetNotifySink([&](WindowHandle, unsigned code, bool) {
+    host_.SetNotifySink([&](WindowHandle, unsigned code, bool) {
         std::lock_guard lock(wizard_.mutex);
         wizard_.codes.push_back(code);
         status_.progressPending = false;

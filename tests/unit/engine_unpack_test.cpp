@@ -65,8 +65,8 @@ TEST_F(EngineUnpack, DamageOrAFailedWriteKeepsTheOldFileAndLeavesNothingNew) {
              std::size_t file = kFirstCabinetAt + le::U32(&v[kFirstCabinetAt + cab::kFilesOffsetAt]);
              le::PutU32(&v[file + 4], 100);
          }, nullptr},
-        {"write fails", nullptr, [this] { os_.FailNth(HostOp::Write, 1); }},
-        {"putting it in place fails", nullptr, [this] { os_.FailNth(HostOp::MoveFile, 2); }},
+        {"write fails", nullptr, [this] { os_.FailNth(OsOp::Write, 1); }},
+        {"putting it in place fails", nullptr, [this] { os_.FailNth(OsOp::PutInPlace, 1); }},
         {"/p: the dry run finds the bad block", [](Bytes& v, std::size_t b) { v[b + 8 + 300] ^= 1; }, nullptr,
          kSwitchNoChanges},
     };
@@ -87,8 +87,7 @@ TEST_F(EngineUnpack, DamageOrAFailedWriteKeepsTheOldFileAndLeavesNothingNew) {
         state_.switchFlags = kSwitchUnattended | kSwitchStatusFile | c.switches;
         wizard_.codes.clear();
         Install();
-        os_.FailNth(HostOp::Write, 0);
-        os_.FailNth(HostOp::MoveFile, 0);
+        os_.Reset();
         EXPECT_EQ(LastCode(), NOTIFY_FAILED) << c.what;
         EXPECT_EQ(wizard_.failedText, "Can't find data file.") << c.what;
         EXPECT_EQ(ReadFile(kDest), "the old a") << c.what;
@@ -111,11 +110,11 @@ TEST_F(EngineUnpack, CabinetOfAnotherKindGoesThroughTheSystemInterface) {
     WriteFile("C:\\pkg\\Data.dat", volume);
     for (unsigned switches : {unsigned(kSwitchNoChanges), 0u}) {
         state_.switchFlags = switches;
-        os_.FailNth(HostOp::ExtractCabinet, 0);
+        os_.FailNth(OsOp::ExtractCabinet, 0);
         wizard_.codes.clear();
         Install();
         EXPECT_EQ(LastCode(), NOTIFY_DONE) << switches << wizard_.failedText;
-        EXPECT_EQ(os_.Calls(HostOp::ExtractCabinet), switches ? 0 : 1) << switches;
+        EXPECT_EQ(os_.Calls(OsOp::ExtractCabinet), switches ? 0 : 1) << switches;
         EXPECT_EQ(Exists(kDest), switches == 0) << switches;
     }
     EXPECT_EQ(ReadFile(kDest), std::string(want.begin(), want.end()));

@@ -97,13 +97,13 @@ TEST(ExpandPlaceholders, ScriptValuesAndDoubleByteText) {
 class DiscoverFoldersTest : public testing::HostSandbox {};
 
 TEST_F(DiscoverFoldersTest, FillsTheTableFromTheSystem) {
-    os_.SetWindowsDirectory("D:\\WINNT");
-    os_.SetSystemDirectory("D:\\WINNT\\system32");
-    os_.SetVersion({true, 2, 5, 0});
-    os_.SetRegistryString(RegRoot::LocalMachine, kShell, "Common Desktop", "D:\\All\\Desktop");
-    os_.SetRegistryString(RegRoot::CurrentUser, kShell, "Desktop", "D:\\Me\\Desktop");
-    os_.SetRegistryString(RegRoot::CurrentUser, kShell, "Programs", "D:\\Me\\Programs");
-    os_.SetRegistryString(RegRoot::LocalMachine, kShell, "Common Startup", std::string(300, 'x'));
+    host_.SetWindowsDirectory("D:\\WINNT");
+    host_.SetSystemDirectory("D:\\WINNT\\system32");
+    host_.SetVersion({true, 2, 5, 0});
+    host_.SetRegistryString(RegRoot::LocalMachine, kShell, "Common Desktop", "D:\\All\\Desktop");
+    host_.SetRegistryString(RegRoot::CurrentUser, kShell, "Desktop", "D:\\Me\\Desktop");
+    host_.SetRegistryString(RegRoot::CurrentUser, kShell, "Programs", "D:\\Me\\Programs");
+    host_.SetRegistryString(RegRoot::LocalMachine, kShell, "Common Startup", std::string(300, 'x'));
     SetupState s;
     DiscoverFolders(os_, s);
     const FolderTable& f = s.folders;

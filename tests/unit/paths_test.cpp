@@ -33,7 +33,7 @@ using CreateFolderPathTest = HostSandbox;
 TEST_F(CreateFolderPathTest, CreatesMissingLevels) {
     MakeFolder("D:\\Apps");
     EXPECT_TRUE(CreateFolderPath(os_, "D:\\Apps\\Tool\\Bin"));
-    EXPECT_TRUE(std::filesystem::is_directory(os_.HostPath("D:\\Apps\\Tool\\Bin")));
+    EXPECT_TRUE(std::filesystem::is_directory(host_.HostPath("D:\\Apps\\Tool\\Bin")));
     // An existing folder is accepted.
     EXPECT_TRUE(CreateFolderPath(os_, "D:\\Apps\\Tool\\Bin"));
 }
@@ -50,13 +50,13 @@ TEST_F(CreateFolderPathTest, TrailingBackslashFails) {
 }
 
 TEST_F(CreateFolderPathTest, FailsWhenTheLastLevelCannotBeCreated) {
-    os_.FailNth(HostOp::CreateDirectory, 2);
+    os_.FailNth(OsOp::CreateDirectory, 2);
     EXPECT_FALSE(CreateFolderPath(os_, "D:\\One\\Two"));
     EXPECT_TRUE(Exists("D:\\One"));
 }
 
 TEST_F(CreateFolderPathTest, KoreanLevelWhoseTrailByteIs5C) {
-    os_.SetCodePage(949);
+    host_.SetCodePage(949);
     EXPECT_TRUE(CreateFolderPath(os_, "D:\\\xB0\x5C\\sub"));
     // One folder named by the two-byte character, not a folder "\xB0".
     EXPECT_TRUE(std::filesystem::is_directory(root_ / "D" / "\xB0\x5C" / "sub"));
@@ -83,11 +83,11 @@ using RegistryReadTest = HostSandbox;
 
 TEST_F(RegistryReadTest, ValueLengthsAndAccess) {
     const std::string key = "Software\\Test";
-    os_.SetRegistryString(RegRoot::LocalMachine, key, "v254", std::string(254, 'x'));  // 255 bytes with its zero
-    os_.SetRegistryString(RegRoot::LocalMachine, key, "v255", std::string(255, 'x'));
-    os_.SetRegistryString(RegRoot::LocalMachine, key, "v300", std::string(300, 'x'));
-    os_.SetRegistryBytes(RegRoot::LocalMachine, key, "noZero", {'a', 'b'});
-    os_.SetRegistryBytes(RegRoot::LocalMachine, key, "embedded", {'a', 0, 'b', 0});
+    host_.SetRegistryString(RegRoot::LocalMachine, key, "v254", std::string(254, 'x'));  // 255 bytes with its zero
+    host_.SetRegistryString(RegRoot::LocalMachine, key, "v255", std::string(255, 'x'));
+    host_.SetRegistryString(RegRoot::LocalMachine, key, "v300", std::string(300, 'x'));
+    host_.SetRegistryBytes(RegRoot::LocalMachine, key, "noZero", {'a', 'b'});
+    host_.SetRegistryBytes(RegRoot::LocalMachine, key, "embedded", {'a', 0, 'b', 0});
     struct Case {
         const char* name;
         std::string expected;
@@ -99,7 +99,7 @@ TEST_F(RegistryReadTest, ValueLengthsAndAccess) {
     EXPECT_EQ(ReadRegistryString(os_, RegRoot::CurrentUser, key, "v254"), "");
 
     // Readable, but not with full access: reads as absent.
-    os_.DenyFullAccess(RegRoot::LocalMachine, key);
+    host_.DenyFullAccess(RegRoot::LocalMachine, key);
     EXPECT_EQ(ReadRegistryString(os_, RegRoot::LocalMachine, key, "v254"), "");
 }
 

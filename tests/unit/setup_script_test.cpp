@@ -196,9 +196,9 @@ TEST_F(LoadScriptTest, LoadsBothHalvesFromTheirFolders) {
 
 TEST_F(LoadScriptTest, ReadErrorsFailTheLoad) {
     WriteFile("C:\\setup\\setup.inf", Bytes(SampleScript()));
-    for (HostOp op : {HostOp::OpenRead, HostOp::FileSize, HostOp::Read}) {
+    for (OsOp op : {OsOp::OpenRead, OsOp::FileSize, OsOp::Read}) {
         for (int nth : {1, 2}) {
-            if (op != HostOp::Read && nth == 2) continue;
+            if (op != OsOp::Read && nth == 2) continue;
             os_.FailNth(op, nth);
             SetupScript script;
             EXPECT_FALSE(script.LoadScript(os_, true, "", "C:\\setup")) << static_cast<int>(op) << " " << nth;

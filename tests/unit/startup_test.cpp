@@ -12,7 +12,7 @@ const char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninsta
 
 class StartupTest : public testing::HostSandbox {
 protected:
-    StartupTest() { os_.SetWindowsDirectory("D:\\WINNT"); }
+    StartupTest() { host_.SetWindowsDirectory("D:\\WINNT"); }
 
     void WriteScript(std::int32_t kind, const std::string& modelName = "Tool") {
         ScriptHalf s;
@@ -27,7 +27,7 @@ protected:
         WriteFile("C:\\setup\\setup.inf", bytes);
     }
     void SetUninstall(const char* name, const std::string& value) {
-        os_.SetRegistryString(RegRoot::LocalMachine, kUninstall, name, value);
+        host_.SetRegistryString(RegRoot::LocalMachine, kUninstall, name, value);
     }
     StartupResult Run(const std::string& arguments = "") { return RunStartup(os_, state_, arguments); }
 
@@ -40,10 +40,10 @@ TEST_F(StartupTest, MissingScriptIsAnInitError) {
     EXPECT_EQ(r.message, "Init Error!");
     EXPECT_EQ(ExitCodeFor(r.outcome), 1603);
     ReportStartupRefusal(os_, state_, r);
-    ASSERT_EQ(os_.Messages().size(), 1u);
-    EXPECT_EQ(os_.Messages()[0].text, "Init Error!");
-    EXPECT_EQ(os_.Messages()[0].caption, "setup");  // the program's name without extension
-    EXPECT_EQ(os_.Messages()[0].flags, kMbOk | kMbIconExclamation);
+    ASSERT_EQ(host_.Messages().size(), 1u);
+    EXPECT_EQ(host_.Messages()[0].text, "Init Error!");
+    EXPECT_EQ(host_.Messages()[0].caption, "setup");  // the program's name without extension
+    EXPECT_EQ(host_.Messages()[0].flags, kMbOk | kMbIconExclamation);
     EXPECT_FALSE(Exists("installerror.txt"));
 }
 
@@ -52,12 +52,12 @@ TEST_F(StartupTest, StatusFileSwitchReportsErrorWithoutABox) {
     StartupResult r = Run("/a /S");
     ASSERT_EQ(r.outcome, StartupOutcome::InitError);
     ReportStartupRefusal(os_, state_, r);
-    EXPECT_TRUE(os_.Messages().empty());
+    EXPECT_TRUE(host_.Messages().empty());
     EXPECT_EQ(ReadFile("C:\\work\\installerror.txt"), "Error");  // in the current folder, replaced whole
 }
 
 TEST_F(StartupTest, SourceFolderAtTheRootOfADisc) {
-    os_.SetModulePath("D:\\SETUP.EXE");
+    host_.SetModulePath("D:\\SETUP.EXE");
     ScriptHalf s;
     s.header.setupKind = 1;
     s.header.modelName = "FromDisc";
@@ -152,13 +152,13 @@ TEST_F(StartupTest, UpdateMessagesAreFilledAndExpanded) {
     EXPECT_EQ(ExitCodeFor(r.outcome), 1605);
     EXPECT_EQ(r.message, "Cannot find the existing installed program. Retry after Installing 'Tool v1.0'");
 
-    os_.SetKorean(true);
+    host_.SetKorean(true);
     SetupState korean;
     r = RunStartup(os_, korean, "");
     // The Korean text names the required version twice; both get it.
     EXPECT_EQ(r.message, "'Tool v1.0' 이(가) 설치된 폴더를 찾을 수 없습니다. 'Tool v1.0' 프로그램을 설치하고 패치 프로그램을 실행해 주십시오.");
 
-    os_.SetKorean(false);
+    host_.SetKorean(false);
     SetUninstall("InstalledPath", "C:\\Tool");
     SetUninstall("InstalledVersion", "3.0");
     SetupState wrong;
@@ -180,13 +180,13 @@ TEST_F(StartupTest, FolderPlaceholdersAreEmptyBeforeDiscoveryAndValuesAreNotReex
 TEST_F(StartupTest, KeyThatCannotBeOpenedForFullAccessReadsAsAbsent) {
     WriteScript(kSetupKindUpdate);
     SetUninstall("InstalledPath", "C:\\Tool");
-    os_.DenyFullAccess(RegRoot::LocalMachine, kUninstall);
+    host_.DenyFullAccess(RegRoot::LocalMachine, kUninstall);
     EXPECT_EQ(Run().outcome, StartupOutcome::NoPreviousInstall);
 }
 
 TEST_F(StartupTest, SwitchesAndOsCodes) {
     WriteScript(kSetupKindFull);
-    os_.SetVersion({true, 2, 5, 0});
+    host_.SetVersion({true, 2, 5, 0});
     ASSERT_EQ(Run("/P /s").outcome, StartupOutcome::Proceed);
     EXPECT_EQ(state_.switchFlags, kSwitchNoChanges | kSwitchStatusFile);
     EXPECT_EQ(state_.restartOsCode, 2);

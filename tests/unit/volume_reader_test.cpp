@@ -170,15 +170,15 @@ TEST_F(VolumeReaderTest, ContinuationTests) {
 TEST_F(VolumeReaderTest, FailuresOfTheMedium) {
     struct Case {
         const char* what;
-        HostOp op;
+        OsOp op;
         int nth;
         bool write;
     } cases[] = {
-        {"read error in the middle of a cabinet", HostOp::Read, 4, true},
-        {"seek error while skipping", HostOp::Seek, 1, false},
-        {"full disk while copying the cabinet", HostOp::Write, 2, true},
-        {"cabinet copy cannot be created", HostOp::CreateAlways, 1, true},
-        {"next volume cannot be opened", HostOp::OpenRead, 3, false},
+        {"read error in the middle of a cabinet", OsOp::Read, 4, true},
+        {"seek error while skipping", OsOp::Seek, 1, false},
+        {"full disk while copying the cabinet", OsOp::Write, 2, true},
+        {"cabinet copy cannot be created", OsOp::CreateAlways, 1, true},
+        {"next volume cannot be opened", OsOp::OpenRead, 3, false},
     };
     WriteSet(4096, {200000});
     for (const Case& c : cases) {

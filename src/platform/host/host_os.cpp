@@ -122,29 +122,9 @@ void HostOs::MapDrive(char letter, fs::path folder) {
     drives_[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = std::move(folder);
 }
 
-void HostOs::FailNth(HostOp op, int nth, int count) {
-    std::lock_guard lock(faultMutex_);
-    calls_[op] = 0;
-    failAt_[op] = nth;
-    failCount_[op] = count;
-}
-
-int HostOs::Calls(HostOp op) {
-    std::lock_guard lock(faultMutex_);
-    return calls_[op];
-}
-
-bool HostOs::Faulted(HostOp op) {
-    std::lock_guard lock(faultMutex_);
-    int call = ++calls_[op];
-    auto it = failAt_.find(op);
-    return it != failAt_.end() && it->second > 0 && call >= it->second && call < it->second + failCount_[op];
-}
-
 Os::HandlePtr HostOs::OpenRead(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return nullptr;
-    if (Faulted(HostOp::OpenRead)) return nullptr;
     if (memoryFiles_) {
         auto it = memory_.find(PathKey(path));
         if (it == memory_.end()) return nullptr;
@@ -169,7 +149,6 @@ void HostOs::PutFile(const std::string& windowsPath, const void* data, std::size
 Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return nullptr;
-    if (Faulted(HostOp::CreateAlways)) return nullptr;
     if (memoryFiles_) {
         auto written = std::make_shared<MemoryWrite>();
         std::FILE* f = open_memstream(&written->buffer, &written->size);
@@ -185,7 +164,6 @@ Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
 }
 
 bool HostOs::FileSize(Handle& file, std::uint64_t& size) {
-    if (Faulted(HostOp::FileSize)) return false;
     std::FILE* f = static_cast<HostFile&>(file).file;
     off_t here = ftello(f);
     if (here < 0 || fseeko(f, 0, SEEK_END) != 0) return false;
@@ -198,20 +176,17 @@ bool HostOs::FileSize(Handle& file, std::uint64_t& size) {
 
 bool HostOs::Read(Handle& file, void* buffer, std::size_t size, std::size_t& got) {
     got = 0;
-    if (Faulted(HostOp::Read)) return false;
     std::FILE* f = static_cast<HostFile&>(file).file;
     got = std::fread(buffer, 1, size, f);
     return !std::ferror(f);
 }
 
 bool HostOs::Write(Handle& file, const void* data, std::size_t size) {
-    if (Faulted(HostOp::Write)) return false;
     std::FILE* f = static_cast<HostFile&>(file).file;
     return std::fwrite(data, 1, size, f) == size && std::fflush(f) == 0;
 }
 
 bool HostOs::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
-    if (Faulted(HostOp::Seek)) return false;
     return fseeko(static_cast<HostFile&>(file).file, offset, fromCurrent ? SEEK_CUR : SEEK_SET) == 0;
 }
 
@@ -223,7 +198,6 @@ void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
 bool HostOs::DeleteFile(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;
-    if (Faulted(HostOp::DeleteFile)) return false;
     std::string key = PathKey(path);
     if (memoryFiles_) return memory_.erase(key) > 0;
     std::error_code ec;
@@ -250,7 +224,6 @@ bool HostOs::PutInPlace(HandlePtr file, const std::string& from, const std::stri
 bool HostOs::MoveFile(const std::string& from, const std::string& to) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(from) || TooLong(to)) return false;
-    if (Faulted(HostOp::MoveFile)) return false;
     std::string a = PathKey(from), b = PathKey(to);
     std::error_code ec;
     if (inUse_.count(a) || !fs::exists(a, ec) || fs::exists(b, ec)) return false;
@@ -283,7 +256,7 @@ bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
 
 bool HostOs::DeleteAtRestart(const std::string& path) {
     std::lock_guard lock(filesMutex_);
-    if (TooLong(path) || Faulted(HostOp::DeleteAtRestart)) return false;
+    if (TooLong(path)) return false;
     restartDeletes_.push_back(path);
     return true;
 }
@@ -299,7 +272,6 @@ bool HostOs::CanDeleteNow(const std::string& path) {
 bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& target) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(cabinet) || TooLong(target)) return false;
-    if (Faulted(HostOp::ExtractCabinet)) return false;
     // As the system's interface does, a failed unpack may leave a partial file.
     mscab_decompressor* cabd = mspack_create_cab_decompressor(nullptr);
     if (!cabd) return false;
@@ -319,7 +291,7 @@ bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& targe
 void HostOs::Yield() { std::this_thread::yield(); }
 
 bool HostOs::PostNotify(WindowHandle window, unsigned code) {
-    if (windowGone_ || Faulted(HostOp::PostNotify)) return false;
+    if (windowGone_) return false;
     if (sink_) sink_(window, code, false);
     return true;
 }
@@ -342,7 +314,6 @@ bool HostOs::CreateDirectory(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     // CreateDirectoryA leaves room for an 8.3 name inside the folder.
     if (path.size() >= kMaxPath - 12) return false;
-    if (Faulted(HostOp::CreateDirectory)) return false;
     std::error_code ec;
     fs::path p = HostPath(path);
     if (fs::exists(p, ec) || !fs::is_directory(p.parent_path(), ec)) return false;
@@ -351,7 +322,7 @@ bool HostOs::CreateDirectory(const std::string& path) {
 
 bool HostOs::FileInfo(const std::string& path, FindData& out) {
     std::lock_guard lock(filesMutex_);
-    if (TooLong(path) || Faulted(HostOp::FileInfo) || path.size() <= 2) return false;
+    if (TooLong(path) || path.size() <= 2) return false;
     if (path.find_first_of("*?") != std::string::npos) return false;
     fs::path p = HostPath(path);
     std::error_code ec;
@@ -365,7 +336,6 @@ bool HostOs::FileInfo(const std::string& path, FindData& out) {
 Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(pattern)) return nullptr;
-    if (Faulted(HostOp::FindFirst)) return nullptr;
     // As on Windows, a pattern that ends in a backslash names no entry.
     if (pattern.empty() || (pattern.back() == '\\' && codePage_.FindLastChar(pattern, '\\') == pattern.size() - 1))
         return nullptr;
@@ -425,14 +395,12 @@ void HostOs::DenyFullAccess(RegRoot root, const std::string& subkey) {
 }
 
 Os::HandlePtr HostOs::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
-    if (Faulted(HostOp::RegOpenKey)) return nullptr;
     auto it = registry_.find(KeyName(root, subkey));
     if (it == registry_.end() || (it->second.fullAccessDenied && access == kKeyAllAccess)) return nullptr;
     return std::make_unique<HostKey>(it->first);
 }
 
 bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
-    if (Faulted(HostOp::RegQueryValue)) return false;
     const Key& k = registry_.at(static_cast<HostKey&>(key).name);
     auto it = k.values.find(Lower(valueName));
     if (it == k.values.end()) return false;
@@ -447,7 +415,6 @@ bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buff
 }
 
 Os::HandlePtr HostOs::RegCreateKey(RegRoot root, const std::string& subkey) {
-    if (Faulted(HostOp::RegCreateKey)) return nullptr;
     std::string name = KeyName(root, subkey);
     registry_[name];
     return std::make_unique<HostKey>(name);
@@ -455,7 +422,6 @@ Os::HandlePtr HostOs::RegCreateKey(RegRoot root, const std::string& subkey) {
 
 bool HostOs::RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                          std::size_t size) {
-    if (Faulted(HostOp::RegSetValue)) return false;
     Key& k = registry_.at(static_cast<HostKey&>(key).name);
     const auto* bytes = static_cast<const unsigned char*>(data);
     k.values[Lower(valueName)].assign(bytes, bytes + size);
@@ -481,7 +447,6 @@ bool HostOs::RegKeyIsEmpty(Handle& key) {
 bool HostOs::KeyExists(RegRoot root, const std::string& subkey) const { return registry_.count(KeyName(root, subkey)) > 0; }
 
 bool HostOs::RegDeleteKey(RegRoot root, const std::string& subkey) {
-    if (Faulted(HostOp::RegDeleteKey)) return false;
     std::string name = KeyName(root, subkey);
     if (!registry_.count(name) || HasSubkeys(name)) return false;
     registry_.erase(name);
@@ -501,7 +466,6 @@ bool HostOs::RegistryValue(RegRoot root, const std::string& subkey, const std::s
 }
 
 long HostOs::CoInitialize() {
-    if (Faulted(HostOp::CoInitialize)) return static_cast<long>(0x80004005);  // E_FAIL
     return coInitializeCalls_++ == 0 ? kSOk : kSFalse;
 }
 
@@ -515,12 +479,11 @@ public:
 }  // namespace
 
 Os::HandlePtr HostOs::CreateShellLink() {
-    if (Faulted(HostOp::CreateShellLink)) return nullptr;
     return std::make_unique<HostLink>();
 }
 
 bool HostOs::SaveShellLink(Handle&, const ShellLinkData& data, const std::string& linkPath) {
-    if (Faulted(HostOp::SaveShellLink) || linkPath.size() >= kMaxPath) return false;
+    if (linkPath.size() >= kMaxPath) return false;
     std::FILE* f = std::fopen(PathKey(linkPath).c_str(), "wb");
     if (!f) return false;
     std::fprintf(f, "%s\n%s\n%s\n%s,%d\n", data.target.c_str(), data.workingDir.c_str(), data.description.c_str(),
@@ -531,7 +494,6 @@ bool HostOs::SaveShellLink(Handle&, const ShellLinkData& data, const std::string
 }
 
 Os::HandlePtr HostOs::CreateProcess(const ProcessStart& start) {
-    if (Faulted(HostOp::CreateProcess)) return nullptr;
     std::error_code ec;
     if (!fs::is_regular_file(PathKey(start.application), ec) ||
         (!start.currentDir.empty() && !fs::is_directory(PathKey(start.currentDir), ec)))

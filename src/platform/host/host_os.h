@@ -1,6 +1,6 @@
 // A Linux stand-in for the system, for tests and tools: drive paths X:\a\b
 // live under a sandbox folder, the registry is in memory, message boxes are
-// recorded, and any operation can be told to fail on its Nth call.
+// recorded. FaultyOs makes its calls fail.
 #pragma once
 
 #include <atomic>
@@ -16,12 +16,6 @@
 #include "platform/os.h"
 
 namespace cabsetup {
-
-enum class HostOp {
-    OpenRead, CreateAlways, FileSize, Read, Write, Seek, CreateDirectory, FindFirst, RegOpenKey, RegQueryValue,
-    DeleteFile, MoveFile, ExtractCabinet, PostNotify, RegCreateKey, RegSetValue, CoInitialize, CreateShellLink,
-    SaveShellLink, CreateProcess, FileInfo, RegDeleteKey, DeleteAtRestart
-};
 
 struct RecordedLink {
     std::string path;
@@ -63,11 +57,6 @@ public:
                           const std::vector<unsigned char>& bytes);
     // The key exists but may only be opened for reading.
     void DenyFullAccess(RegRoot root, const std::string& subkey);
-    // The nth call (1-based, counted from now) of op fails, and the `count`
-    // calls from there on.
-    void FailNth(HostOp op, int nth, int count = 1);
-    // Calls of op since its last FailNth (or since the start).
-    int Calls(HostOp op);
     // Unpacking leaves a file one byte short and reports success, as a
     // cabinet reader that misses a truncation would.
     void SetShortUnpack(bool shortUnpack) { shortUnpack_ = shortUnpack; }
@@ -157,7 +146,6 @@ private:
         std::map<std::string, std::uint32_t> types;
         bool fullAccessDenied = false;
     };
-    bool Faulted(HostOp op);
     bool HasSubkeys(const std::string& keyName) const;
     // As the system's ANSI calls: a path of MAX_PATH characters or more fails.
     static bool TooLong(const std::string& path) { return path.size() >= kMaxPath; }
@@ -174,11 +162,9 @@ private:
     OsVersion version_{true, 2, 5, 1};
     bool korean_ = false;
     std::map<std::string, Key> registry_;
-    std::map<HostOp, int> calls_, failAt_, failCount_;
     bool shortUnpack_ = false;
     bool memoryFiles_ = false;
     std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> memory_;  // by host path
-    std::mutex faultMutex_;  // the engine's worker and a test's thread both call in
     // The file operations: the engine's writer thread and its worker both call in.
     std::recursive_mutex filesMutex_;
     std::set<std::string> inUse_;
