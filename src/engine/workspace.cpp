@@ -34,17 +34,34 @@ std::string CreateWorkspace(Os& os, const std::string& baseFolder, std::string* 
     return {};
 }
 
-void RemoveWorkspace(Os& os, const std::string& workDir) {
-    if (workDir.empty()) return;
+namespace {
+
+// Deletes the files in the workspace; with `schedule`, what cannot go now
+// goes when the system next starts. False when the folder cannot be listed.
+bool EmptyWorkspace(Os& os, const std::string& workDir, bool schedule) {
     FindData entry;
     Os::HandlePtr search = os.FindFirst(workDir + "\\*.*", entry);
-    // A folder that cannot even be listed is left alone.
-    if (!search) return;
+    if (!search) return false;
     do {
-        if (!(entry.attributes & kAttrDirectory)) os.DeleteFile(workDir + "\\" + entry.name);
+        if (entry.attributes & kAttrDirectory) continue;
+        std::string file = workDir + "\\" + entry.name;
+        if (!os.DeleteFile(file) && schedule) os.DeleteAtRestart(file);
     } while (os.FindNext(*search, entry));
-    search.reset();
-    os.RemoveDirectory(workDir);
+    return true;
+}
+
+}  // namespace
+
+void RemoveWorkspace(Os& os, const std::string& workDir) {
+    if (workDir.empty()) return;
+    // A refusal may pass (a scanner still holding a cabinet): one more
+    // try, then what is left goes at the next start rather than staying.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        bool last = attempt == 1;
+        if (!EmptyWorkspace(os, workDir, last) && !last) continue;
+        if (os.RemoveDirectory(workDir)) return;
+    }
+    os.DeleteAtRestart(workDir);
 }
 
 }  // namespace cabsetup
