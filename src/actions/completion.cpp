@@ -1,6 +1,7 @@
 #include "actions/completion.h"
 
 #include "actions/registry_action.h"
+#include "actions/replace_file.h"
 #include "actions/shortcut_action.h"
 #include "app/folders.h"
 #include "app/paths.h"
@@ -19,7 +20,20 @@ std::string InstalledVersion(const SetupState& state) {
     return h.modelVersion;
 }
 
-// Moves the staged main module onto its target. False only when the rename fails.
+// The staged main module takes its target's place by renames only: the old
+// module is set aside, never deleted before the new one stands in its place,
+// and comes back when the move fails. Nothing staged leaves the module as
+// it is. False when the module could not be placed.
+bool ReplaceWithStaged(Os& os, const std::string& source, const std::string& target) {
+    FindData staged;
+    if (!os.FileInfo(source, staged)) return ProvenAbsent(os);
+    if (staged.attributes & kAttrDirectory) return true;
+    return ReplaceByRenames(os, target, [&] {
+        os.Sleep(10);
+        return os.MoveFile(source, target);
+    });
+}
+
 bool PlaceMainModule(Os& os, const SetupState& state, CInstallLog& log) {
     const CodePage& cp = os.Mbcs();
     const ScriptHeader& h = state.script.First().header;
@@ -28,9 +42,7 @@ bool PlaceMainModule(Os& os, const SetupState& state, CInstallLog& log) {
     if (!state.Has(kSwitchNoChanges) && !h.mainModuleSource.empty()) {
         std::string source = h.mainModuleSource;
         ExpandPlaceholders(cp, state, source, kExpandAllUsers);
-        os.DeleteFile(target);
-        os.Sleep(10);
-        if (FindFileMatch(os, source) && !os.MoveFile(source, target)) return false;
+        if (!ReplaceWithStaged(os, source, target)) return false;
     }
     // An empty target names no file; a line for it would be of no use to the uninstaller.
     if (!target.empty()) log.AddFile(target);
@@ -95,8 +107,10 @@ bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, Pro
             return true;
         }))
         return false;
-    // The registration's own results are not examined: the package is installed either way.
-    for (const UninstallValue& v : uninstall) WriteRegistryRecord(context, v.record, v.logExistingKey);
+    // A registration that did not happen whole is a failure: without it the
+    // package cannot be removed, and an update cannot find it.
+    for (const UninstallValue& v : uninstall)
+        if (!WriteRegistryRecord(context, v.record, v.logExistingKey)) return false;
     return true;
 }
 

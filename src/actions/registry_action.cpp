@@ -34,6 +34,8 @@ bool WriteRegistryRecord(const ActionContext& context, const RegistryRecord& rec
 
     Os::HandlePtr key = os.RegOpenKey(root, subkey, kKeyAllAccess);
     bool logKey = key && logExistingKey != 0;
+    // A key that is there but could not be opened is not ours to claim.
+    if (!key && !ProvenAbsent(os)) return false;
     if (!key) {
         key = os.RegCreateKey(root, subkey);
         if (!key) return false;
@@ -42,18 +44,20 @@ bool WriteRegistryRecord(const ActionContext& context, const RegistryRecord& rec
     // The key's own line: the value name is empty, so the line ends in a backslash.
     if (logKey) context.log.AddRegistry(record.keyPath, std::string());
 
+    bool written;
     if (record.valueType == 1) {
-        os.RegSetValue(*key, record.valueName, kRegDword, record.valueData.data(), 4);
+        written = os.RegSetValue(*key, record.valueName, kRegDword, record.valueData.data(), 4);
     } else if (record.valueType == 2) {
         std::string text = record.Text();
         ExpandPlaceholders(os.Mbcs(), context.state, text, kExpandAllUsers);
-        os.RegSetValue(*key, record.valueName, kRegSz, text.c_str(), text.size() + 1);
+        written = os.RegSetValue(*key, record.valueName, kRegSz, text.c_str(), text.size() + 1);
     } else {
         return false;
     }
-    // A value the system refused is still logged: the uninstaller skips what is not there.
+    // Logged either way (the uninstaller skips what is not there), but a
+    // value the system refused fails the step: the package asked for it.
     context.log.AddRegistry(record.keyPath, record.valueName);
-    return true;
+    return written;
 }
 
 }  // namespace cabsetup

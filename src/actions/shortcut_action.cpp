@@ -31,19 +31,26 @@ bool WriteShortcut(const ActionContext& context, const ShortcutRecord& record) {
     data.iconIndex = record.iconIndex;
 
     const std::string fileName = record.name + ".lnk";
-    // Whichever place the record uses, a link of the same name in the other
-    // place would show the package twice.
-    os.DeleteFile(Expanded(context, record.linkFolder, kExpandAllUsers) + "\\" + fileName);
-    os.DeleteFile(Expanded(context, record.linkFolder, kExpandCurrentUser) + "\\" + fileName);
-    if (!link) return false;
-
     const std::string folder = Expanded(context, record.linkFolder, mode);
     const std::string linkPath = folder + "\\" + fileName;
+    // Whichever place the record uses, a link of the same name in the other
+    // place would show the package twice; the link of this place is only
+    // ever replaced by saving over it, so a failure keeps the old one.
+    const std::string other =
+        Expanded(context, record.linkFolder, mode == kExpandAllUsers ? kExpandCurrentUser : kExpandAllUsers) + "\\" +
+        fileName;
+    std::string a = other, b = linkPath;
+    os.Mbcs().ToLower(a);
+    os.Mbcs().ToLower(b);
+    if (a != b) os.DeleteFile(other);
+    if (!link) return false;
+
     // The link's path travels in a MAX_PATH wide buffer; a path cut to fit
     // would save the link under another name.
     if (linkPath.size() >= kMaxPath) return false;
     if (!FindFolderMatch(os, folder)) {
-        if (!CreateFolderPath(os, folder)) return false;
+        // A folder that is there but could not be looked at is not ours to log.
+        if (!ProvenAbsent(os) || !CreateFolderPath(os, folder)) return false;
         context.log.AddFile(folder + "\\");
     }
     if (!os.SaveShellLink(*link, data, linkPath)) return false;

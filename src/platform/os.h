@@ -169,6 +169,18 @@ public:
     // Handles messages other threads have sent to this one (a thread that
     // waits for the worker must still answer the worker's question).
     virtual void PumpSentMessages() = 0;
+
+    // GetLastError: why this thread's last failed call failed.
+    virtual std::uint32_t LastError() = 0;
 };
+
+// A failed lookup that proves the file, folder or key absent, as opposed to
+// one that could not tell (access denied, a device error): only the first
+// may be treated as "not there".
+constexpr std::uint32_t kErrorFileNotFound = 2, kErrorPathNotFound = 3, kErrorAccessDenied = 5;
+inline bool ProvenAbsent(Os& os) {
+    std::uint32_t e = os.LastError();
+    return e == kErrorFileNotFound || e == kErrorPathNotFound;
+}
 
 }  // namespace cabsetup

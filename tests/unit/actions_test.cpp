@@ -96,13 +96,18 @@ TEST_F(ActionsTest, RegistryRecordsResultsAndLogLines) {
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Typeless", "v"), "<absent>");
 
     // A key that can be neither opened nor created fails with nothing logged;
-    // a refused value is still logged and succeeds.
+    // so does one that is there but cannot be opened (it is not claimed as
+    // the package's); a refused value is logged and fails the record.
     log_.SetFolder("C:\\Tool");
     os_.FailNth(OsOp::RegCreateKey, 1);
     EXPECT_FALSE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Denied", "v", 2), 0));
+    os_.FailNth(OsOp::RegOpenKey, 1);
+    EXPECT_FALSE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Old", "w", 2), 1));
+    EXPECT_EQ(log_.Text(), "");
     os_.FailNth(OsOp::RegSetValue, 1);
-    EXPECT_TRUE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Old", "v", 2), 0));
+    EXPECT_FALSE(WriteRegistryRecord(Context(), Reg("HKEY_CURRENT_USER\\Software\\Old", "v", 2), 0));
     EXPECT_EQ(log_.Text(), "REGE    HKEY_CURRENT_USER\\Software\\Old\\v\n");
+    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Old", "v"), "<absent>");
 }
 
 TEST_F(ActionsTest, ShortcutsPlacesFailuresAndLogLines) {

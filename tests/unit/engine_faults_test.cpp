@@ -199,14 +199,32 @@ TEST_F(EngineSandbox, LogShortWriteIsReported) {
     EXPECT_TRUE(log.Save(os_, false));  // a log that cannot be created is skipped, as ever
 }
 
-TEST_F(EngineSandbox, WorkspaceWhoseListingFailsIsLeftAlone) {
-    MakeFolder("C:\\WINDOWS\\temp\\_setup_1_");
-    os_.FailNth(OsOp::FindFirst, 1);
-    RemoveWorkspace(os_, "C:\\WINDOWS\\temp\\_setup_1_");
-    EXPECT_TRUE(Exists("C:\\WINDOWS\\temp\\_setup_1_"));
-    WriteFile("C:\\WINDOWS\\temp\\_setup_1_\\0.cab", "x");
-    RemoveWorkspace(os_, "C:\\WINDOWS\\temp\\_setup_1_");
-    EXPECT_FALSE(Exists("C:\\WINDOWS\\temp\\_setup_1_"));
+TEST_F(EngineSandbox, WorkspaceIsTriedTwiceThenGoesAtTheNextStart) {
+    const std::string work = "C:\\WINDOWS\\temp\\_setup_1_", cab = work + "\\0.cab";
+    struct Case {
+        const char* what;
+        OsOp op;
+        int count;      // calls failed from the first on
+        bool gone;      // removed now
+        std::vector<std::string> scheduled;
+    } cases[] = {
+        {"listing refused once", OsOp::FindFirst, 1, true, {}},
+        {"cabinet refused once", OsOp::DeleteFile, 1, true, {}},
+        {"folder refused once", OsOp::RemoveDirectory, 1, true, {}},
+        {"listing always refused", OsOp::FindFirst, FaultyOs::kFromThenOn, false, {work}},
+        {"cabinet held open", OsOp::DeleteFile, FaultyOs::kFromThenOn, false, {cab, work}},
+    };
+    for (const Case& c : cases) {
+        host_.ForgetRestartDeletes();
+        WriteFile(cab, "x");
+        os_.Reset();
+        os_.FailNth(c.op, 1, c.count);
+        RemoveWorkspace(os_, work);
+        os_.Reset();
+        EXPECT_EQ(!Exists(work), c.gone) << c.what;
+        EXPECT_EQ(host_.RestartDeletes(), c.scheduled) << c.what;
+        std::filesystem::remove_all(host_.HostPath(work));
+    }
 }
 
 TEST_F(EngineSandbox, LinkedVolumeWithAShortVersionTextOpens) {

@@ -382,7 +382,7 @@ TEST(InstallLog, WorkedExampleByteForByte) {
 
 using InstallLogFile = testing::HostSandbox;
 
-TEST_F(InstallLogFile, SaveWritesLfOnlyAndNoChangesDeletes) {
+TEST_F(InstallLogFile, SaveWritesLfOnlyAndNoChangesKeepsTheInstalledLog) {
     MakeFolder("C:\\Tool");
     CInstallLog log;
     log.SetFolder("C:\\Tool");
@@ -394,8 +394,9 @@ TEST_F(InstallLogFile, SaveWritesLfOnlyAndNoChangesDeletes) {
     empty.SetFolder("C:\\Tool");
     empty.Save(os_, false);
     EXPECT_EQ(ReadFile("C:\\Tool\\flist.lst").size(), 24u);
-    log.Save(os_, true);
-    EXPECT_FALSE(Exists("C:\\Tool\\flist.lst"));
+    // A dry run over an installation leaves its log exactly as it was.
+    EXPECT_TRUE(log.Save(os_, true));
+    EXPECT_EQ(ReadFile("C:\\Tool\\flist.lst").size(), 24u);
 }
 
 TEST(Progress, PositionsOfTheSets) {

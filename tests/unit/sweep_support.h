@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,11 +26,20 @@ struct TreeEntry {
     std::string bytes;
     bool operator==(const TreeEntry&) const = default;
 };
-// By Windows path ("C:\Program Files\Tool\a.txt").
+// By Windows path ("C:\Program Files\Tool\a.txt"), and registry keys and
+// values by "registry:" and the key's path.
 using Tree = std::map<std::string, TreeEntry>;
+constexpr char kRegistryPrefix[] = "registry:";
 
 inline Tree Snapshot(HostOs& host, const std::filesystem::path& sandbox) {
     Tree tree;
+    for (const auto& [name, value] : host.RegistryContents()) {
+        TreeEntry entry;
+        entry.folder = !name.empty() && name.back() == '\\';
+        entry.attributes = value.first;  // the value's type
+        entry.bytes.assign(value.second.begin(), value.second.end());
+        tree[kRegistryPrefix + name] = std::move(entry);
+    }
     std::error_code ec;
     for (auto it = std::filesystem::recursive_directory_iterator(sandbox, ec);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
@@ -61,6 +71,21 @@ inline std::string Describe(const TreeEntry* e) {
 
 inline bool Under(const std::string& path, const std::string& folder) {
     return path == folder || path.rfind(folder + "\\", 0) == 0;
+}
+
+// A copy that could not be deleted but is hidden and will go at the next
+// start is allowed to stay: it is dropped from the tree.
+inline void DropScheduledForRestart(Tree& tree, const HostOs& host) {
+    for (std::string scheduled : host.RestartDeletes()) {
+        auto lower = [](std::string s) {
+            for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            return s;
+        };
+        for (auto it = tree.begin(); it != tree.end();) {
+            if (lower(it->first) == lower(scheduled) && (it->second.attributes & kAttrHidden)) it = tree.erase(it);
+            else ++it;
+        }
+    }
 }
 
 // Paths of `after` whose state is neither their state in `before` nor in

@@ -3,6 +3,7 @@
 namespace cabsetup {
 
 namespace {
+thread_local std::uint32_t injectedError = 0;  // of this thread's last call, when it was failed here
 constexpr long kEFail = static_cast<std::int32_t>(0x80004005u);  // negative wherever long is wider
 }
 
@@ -82,8 +83,11 @@ bool FaultyOs::Fails(OsOp op) {
         }
     }
     if (hook) hook();
+    injectedError = fails ? kErrorAccessDenied : 0;
     return fails;
 }
+
+std::uint32_t FaultyOs::LastError() { return injectedError ? injectedError : inner_.LastError(); }
 
 Os::HandlePtr FaultyOs::OpenRead(const std::string& path) {
     return Fails(OsOp::OpenRead) ? nullptr : inner_.OpenRead(path);

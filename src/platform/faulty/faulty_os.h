@@ -105,6 +105,9 @@ public:
     void SendNotify(WindowHandle window, unsigned code) override { inner_.SendNotify(window, code); }
     bool WindowExists(WindowHandle window) override;
     void PumpSentMessages() override { inner_.PumpSentMessages(); }
+    // The error of an injected failure (access denied: it proves nothing
+    // absent), else the wrapped system's.
+    std::uint32_t LastError() override;
 
 private:
     struct Plan {

@@ -233,12 +233,24 @@ bool HostOs::MoveFile(const std::string& from, const std::string& to) {
     return true;
 }
 
+namespace {
+// The error of this thread's last failed lookup, as GetLastError keeps it.
+thread_local std::uint32_t lastError = 0;
+constexpr std::uint32_t kErrorFilenameTooLong = 206;
+bool Failed(std::uint32_t error) {
+    lastError = error;
+    return false;
+}
+}  // namespace
+
+std::uint32_t HostOs::LastError() { return lastError; }
+
 bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
     std::lock_guard lock(filesMutex_);
-    if (TooLong(path)) return false;
+    if (TooLong(path)) return Failed(kErrorFilenameTooLong);
     std::string key = PathKey(path);
     std::error_code ec;
-    if (!fs::exists(key, ec)) return false;
+    if (!fs::exists(key, ec)) return Failed(kErrorFileNotFound);
     auto it = attributes_.find(key);
     attributes = (fs::is_directory(key, ec) ? kAttrDirectory : 0x80) | (it != attributes_.end() ? it->second : 0);
     return true;
@@ -322,11 +334,11 @@ bool HostOs::CreateDirectory(const std::string& path) {
 
 bool HostOs::FileInfo(const std::string& path, FindData& out) {
     std::lock_guard lock(filesMutex_);
-    if (TooLong(path) || path.size() <= 2) return false;
-    if (path.find_first_of("*?") != std::string::npos) return false;
+    if (TooLong(path)) return Failed(kErrorFilenameTooLong);
+    if (path.size() <= 2 || path.find_first_of("*?") != std::string::npos) return Failed(123);  // ERROR_INVALID_NAME
     fs::path p = HostPath(path);
     std::error_code ec;
-    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return false;
+    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return Failed(kErrorFileNotFound);
     out = Describe(p);
     auto it = attributes_.find(PathKey(path));
     if (it != attributes_.end()) out.attributes |= it->second;  // read-only and hidden
@@ -335,7 +347,8 @@ bool HostOs::FileInfo(const std::string& path, FindData& out) {
 
 Os::HandlePtr HostOs::FindFirst(const std::string& pattern, FindData& out) {
     std::lock_guard lock(filesMutex_);
-    if (TooLong(pattern)) return nullptr;
+    if (TooLong(pattern)) return Failed(kErrorFilenameTooLong), nullptr;
+    lastError = kErrorFileNotFound;  // every other way this ends without an entry
     // As on Windows, a pattern that ends in a backslash names no entry.
     if (pattern.empty() || (pattern.back() == '\\' && codePage_.FindLastChar(pattern, '\\') == pattern.size() - 1))
         return nullptr;
@@ -374,6 +387,18 @@ bool HostOs::FindNext(Handle& search, FindData& out) {
     return true;
 }
 
+std::map<std::string, std::pair<std::uint32_t, std::vector<unsigned char>>> HostOs::RegistryContents() const {
+    std::map<std::string, std::pair<std::uint32_t, std::vector<unsigned char>>> out;
+    for (const auto& [name, key] : registry_) {
+        out[name + "\\"];
+        for (const auto& [value, bytes] : key.values) {
+            auto type = key.types.find(value);
+            out[name + "\\" + value] = {type == key.types.end() ? kRegSz : type->second, bytes};
+        }
+    }
+    return out;
+}
+
 std::string HostOs::KeyName(RegRoot root, const std::string& subkey) {
     return std::to_string(static_cast<int>(root)) + "\\" + Lower(subkey);
 }
@@ -396,7 +421,8 @@ void HostOs::DenyFullAccess(RegRoot root, const std::string& subkey) {
 
 Os::HandlePtr HostOs::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
     auto it = registry_.find(KeyName(root, subkey));
-    if (it == registry_.end() || (it->second.fullAccessDenied && access == kKeyAllAccess)) return nullptr;
+    if (it == registry_.end()) return Failed(kErrorFileNotFound), nullptr;
+    if (it->second.fullAccessDenied && access == kKeyAllAccess) return Failed(kErrorAccessDenied), nullptr;
     return std::make_unique<HostKey>(it->first);
 }
 

@@ -65,6 +65,7 @@ public:
     bool KeyExists(RegRoot root, const std::string& subkey) const;
     // Files DeleteAtRestart was asked to delete, as given.
     const std::vector<std::string>& RestartDeletes() const { return restartDeletes_; }
+    void ForgetRestartDeletes() { restartDeletes_.clear(); }
     void SetTime(const LocalTime& t) { now_ = t; }
     // Files in memory instead of on disk: opening, creating and deleting
     // files then touch only what PutFile stored (for fuzzers, which must not
@@ -81,6 +82,9 @@ public:
     bool RegistryValue(RegRoot root, const std::string& subkey, const std::string& name, std::uint32_t& type,
                        std::vector<unsigned char>& data) const;
     bool RegistryKeyExists(RegRoot root, const std::string& subkey) const { return registry_.count(KeyName(root, subkey)); }
+    // The whole registry: "<key>\\" for every key, "<key>\\<value name>" for
+    // every value (names lower-cased), each with its type and bytes.
+    std::map<std::string, std::pair<std::uint32_t, std::vector<unsigned char>>> RegistryContents() const;
     // Saved links (also written as small files at their paths) and started
     // programs, in the order they happened.
     const std::vector<RecordedLink>& Links() const { return links_; }
@@ -139,6 +143,7 @@ public:
     void SendNotify(WindowHandle window, unsigned code) override;
     bool WindowExists(WindowHandle) override { return !windowGone_; }
     void PumpSentMessages() override {}
+    std::uint32_t LastError() override;
 
 private:
     struct Key {

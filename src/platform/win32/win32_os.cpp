@@ -257,7 +257,11 @@ bool Win32Os::FindNext(Handle& search, FindData& out) {
 
 Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, access, &key) != ERROR_SUCCESS) return nullptr;
+    LONG result = RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, access, &key);
+    if (result != ERROR_SUCCESS) {
+        SetLastError(static_cast<DWORD>(result));  // the registry answers with its error, not through GetLastError
+        return nullptr;
+    }
     return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
 }
 
