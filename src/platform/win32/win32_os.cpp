@@ -255,6 +255,8 @@ bool Win32Os::FindNext(Handle& search, FindData& out) {
     return true;
 }
 
+std::uint32_t Win32Os::LastError() { return GetLastError(); }
+
 Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::uint32_t access) {
     HKEY key = nullptr;
     LONG result = RegOpenKeyExA(RootKey(root), subkey.c_str(), 0, access, &key);

@@ -61,7 +61,7 @@ public:
     void SendNotify(WindowHandle window, unsigned code) override;
     bool WindowExists(WindowHandle window) override;
     void PumpSentMessages() override;
-    std::uint32_t LastError() override { return GetLastError(); }
+    std::uint32_t LastError() override;
 
     // The window that owns the program's message boxes (the wizard once it exists).
     void SetOwnerWindow(WindowHandle owner) { owner_ = owner; }
