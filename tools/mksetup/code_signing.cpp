@@ -3,11 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <vector>
 
 #include "external_tool.h"
+#include "scratch.h"
 
 namespace fs = std::filesystem;
 
@@ -16,67 +16,59 @@ namespace mksetup {
 namespace {
 
 constexpr char kTool[] = "osslsigncode";
+constexpr char kPasswordVariable[] = "CABSETUP_SIGN_PASSWORD";
 
-bool FindTool(fs::path& tool, std::string& error) {
+bool FindTool(fs::path& tool, const char* task, std::string& error) {
     tool = FindOnPath(kTool);
-    if (tool.empty()) error = "signing needs osslsigncode, which is not on the PATH (Debian: apt-get install osslsigncode)";
+    if (tool.empty())
+        error = std::string(task) + " needs osslsigncode, which is not on the PATH (Debian: apt-get install osslsigncode)";
     return !tool.empty();
 }
-
-// The password goes to osslsigncode in a file only we can read, never on a
-// command line that every user of the machine can list.
-class PasswordFile {
-public:
-    explicit PasswordFile(const std::string& password) {
-        std::random_device random;
-        path_ = fs::temp_directory_path() / ("mksetup-pass-" + std::to_string(random()));
-        std::ofstream(path_, std::ios::binary).write("", 0);
-        fs::permissions(path_, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
-        std::ofstream(path_, std::ios::binary) << password;
-    }
-    ~PasswordFile() {
-        std::error_code ec;
-        fs::remove(path_, ec);
-    }
-    const fs::path& Path() const { return path_; }
-
-private:
-    fs::path path_;
-};
 
 }  // namespace
 
 bool SignProgram(const fs::path& program, const SigningOptions& options, std::string& error) {
     fs::path tool;
-    if (!FindTool(tool, error)) return false;
+    if (!FindTool(tool, "signing", error)) return false;
     if (options.pkcs12.empty() && (options.certificate.empty() || options.key.empty())) {
         error = "signing needs --sign-cert and --sign-key, or --sign-pkcs12";
         return false;
     }
-    fs::path signedCopy = program;
-    signedCopy += ".signed";
+    // Beside the program, so that taking its place is one rename; never left
+    // behind, not even by an interrupted run.
+    fs::path signedPath = program;
+    signedPath += ".signed";
+    RemovedOnExit signedCopy(signedPath, RemovedOnExit::Kind::File);
     std::vector<std::string> args = {"sign"};
-    std::unique_ptr<PasswordFile> password;
+    ToolSecret password;
     if (!options.pkcs12.empty()) {
-        const char* text = std::getenv("CABSETUP_SIGN_PASSWORD");
-        password = std::make_unique<PasswordFile>(text ? text : "");
-        args.insert(args.end(), {"-pkcs12", options.pkcs12.string(), "-readpass", password->Path().string()});
+        // Never on a command line every user of the machine can list, nor in
+        // a file one of them could open: handed over as a pipe.
+        const char* text = std::getenv(kPasswordVariable);
+        password.bytes = text ? text : "";
+        password.environmentVariable = kPasswordVariable;
+        args.insert(args.end(), {"-pkcs12", options.pkcs12.string(), "-readpass"});
+        password.argument = args.size();
+        args.push_back("");  // the pipe's name, given when it exists
     } else {
         args.insert(args.end(), {"-certs", options.certificate.string(), "-key", options.key.string()});
     }
     if (!options.description.empty()) args.insert(args.end(), {"-n", options.description});
-    args.insert(args.end(), {"-in", program.string(), "-out", signedCopy.string()});
+    args.insert(args.end(), {"-in", program.string(), "-out", signedPath.string()});
     std::string output;
-    int code = RunTool(tool, args, output);
-    std::error_code ec;
+    int code = RunTool(tool, args, output, options.pkcs12.empty() ? nullptr : &password);
     if (code != 0) {
-        fs::remove(signedCopy, ec);
         error = "osslsigncode could not sign " + program.filename().string() + ": " + output;
         return false;
     }
-    fs::rename(signedCopy, program, ec);
-    if (ec) error = "cannot replace " + program.string() + ": " + ec.message();
-    return !ec;
+    std::error_code ec;
+    fs::rename(signedPath, program, ec);
+    if (ec) {
+        error = "cannot replace " + program.string() + ": " + ec.message();
+        return false;
+    }
+    signedCopy.Release();
+    return true;
 }
 
 bool SameProgramSigned(const fs::path& signedProgram, const fs::path& program) {
@@ -105,7 +97,7 @@ bool SameProgramSigned(const fs::path& signedProgram, const fs::path& program) {
 SignatureReport CheckSignature(const fs::path& program, const fs::path& caFile) {
     SignatureReport report;
     fs::path tool;
-    if (!FindTool(tool, report.detail)) return report;
+    if (!FindTool(tool, "checking signatures", report.detail)) return report;
     std::vector<std::string> args = {"verify", "-in", program.string()};
     if (!caFile.empty()) args.insert(args.end(), {"-CAfile", caFile.string()});
     std::string output;

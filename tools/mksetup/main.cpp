@@ -6,13 +6,14 @@
 #include <chrono>
 #include <cstdio>
 #include <iostream>
-#include <random>
+#include <memory>
 
 #include "cabsetup_version.h"
 #include "code_signing.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "package_reader.h"
+#include "scratch.h"
 #include "shipped_programs.h"
 
 #ifdef _WIN32
@@ -78,13 +79,23 @@ bool SignPackage(const fs::path& dir, const mksetup::SigningOptions& signing) {
 }
 
 // Reports each program's signature; false when one is present but not valid.
-bool ReportSignatures(const fs::path& dir, const fs::path& ca) {
+// With `required` (a --ca to check against) anything but a valid signature
+// is false: an unsigned program, and one that could not be checked.
+bool ReportSignatures(const fs::path& dir, const fs::path& ca, bool required) {
+    std::vector<fs::path> programs = ShippedProgramsIn(dir);
+    if (required && programs.empty()) {
+        std::cerr << "mksetup: --ca: the package holds no setup.exe or uninstall.exe whose signature could be checked\n";
+        return false;
+    }
     bool good = true;
-    for (const fs::path& p : ShippedProgramsIn(dir)) {
+    for (const fs::path& p : programs) {
         mksetup::SignatureReport r = mksetup::CheckSignature(p, ca);
         std::string name = fs::relative(p, dir).string();
         switch (r.state) {
-        case mksetup::SignatureReport::State::Unsigned: std::printf("%s: unsigned\n", name.c_str()); break;
+        case mksetup::SignatureReport::State::Unsigned:
+            std::printf("%s: unsigned\n", name.c_str());
+            if (required) good = false;
+            break;
         case mksetup::SignatureReport::State::Valid:
             std::printf("%s: signed by %s, valid\n", name.c_str(), r.signer.c_str());
             break;
@@ -95,6 +106,11 @@ bool ReportSignatures(const fs::path& dir, const fs::path& ca) {
             break;
         case mksetup::SignatureReport::State::Unchecked:
             std::printf("%s: signature not checked: %s\n", name.c_str(), r.detail.c_str());
+            if (required) {
+                std::fflush(stdout);
+                std::cerr << "mksetup: --ca: cannot check " << name << "'s signature: " << r.detail << "\n";
+                good = false;
+            }
             break;
         }
     }
@@ -143,7 +159,8 @@ int main(int argc, char** argv) {
     verify->add_option("dir", dir, "the package's folder")->required();
     verify->add_option("--against", against, "the manifest the package was built from");
     verify->add_option("--uninstall-exe", uninstallExe, "the uninstall.exe the package was built with");
-    verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM)");
+    verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM); "
+                      "any program not validly signed fails, and so does a missing osslsigncode");
 
     CLI11_PARSE(app, argc, argv);
 
@@ -159,28 +176,28 @@ int main(int argc, char** argv) {
             std::cerr << "): the package holds no setup.exe\n";
         }
         // The uninstaller is signed before it is packed: Windows checks it where it is installed.
-        fs::path uninstaller = ShippedProgram(uninstallExe, "uninstall.exe", true), signedUninstaller;
+        fs::path uninstaller = ShippedProgram(uninstallExe, "uninstall.exe", true);
+        // Signed as a copy in a folder only this user can open, which goes
+        // with mksetup however it ends.
+        std::unique_ptr<mksetup::PrivateFolder> scratch;
         if (!uninstaller.empty() && signing.Wanted() && m.uninstaller &&
             m.script.header.setupKind == cabsetup::kSetupKindFull) {
-            signedUninstaller = fs::temp_directory_path() / ("mksetup-" + std::to_string(std::random_device{}()) + "-uninstall.exe");
-            std::error_code ec;
-            fs::copy_file(uninstaller, signedUninstaller, fs::copy_options::overwrite_existing, ec);
             std::string error;
-            if (ec || !mksetup::SignProgram(signedUninstaller, signing, error)) {
-                std::cerr << "mksetup: " << (ec ? "cannot copy " + uninstaller.string() : error) << "\n";
-                fs::remove(signedUninstaller, ec);
+            scratch = mksetup::PrivateFolder::Create(error);
+            if (!scratch) {
+                std::cerr << "mksetup: " << error << "\n";
+                return 1;
+            }
+            const fs::path& copy = scratch->Reserve("uninstall.exe");
+            std::error_code ec;
+            fs::copy_file(uninstaller, copy, ec);
+            if (ec || !mksetup::SignProgram(copy, signing, error)) {
+                std::cerr << "mksetup: " << (ec ? "cannot copy " + uninstaller.string() + ": " + ec.message() : error) << "\n";
                 return 1;
             }
             std::printf("signed %s\n", uninstaller.filename().string().c_str());
-            uninstaller = signedUninstaller;
+            uninstaller = copy;
         }
-        struct Cleanup {
-            fs::path path;
-            ~Cleanup() {
-                std::error_code ec;
-                if (!path.empty()) fs::remove(path, ec);
-            }
-        } cleanup{signedUninstaller};
         if (m.uninstaller && m.script.header.setupKind == cabsetup::kSetupKindFull &&
             !mksetup::AddUninstaller(m, uninstaller))
             std::cerr << "mksetup: warning: no --uninstall-exe, and none installed with mksetup: the package "
@@ -214,6 +231,6 @@ int main(int argc, char** argv) {
     }
     bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0;
     std::cout.flush();
-    bool signaturesGood = ReportSignatures(dir, ca);
+    bool signaturesGood = ReportSignatures(dir, ca, !ca.empty());
     return packageGood && signaturesGood ? 0 : 1;
 }
