@@ -112,6 +112,15 @@ struct Descriptor {
     }
 };
 
+// A descriptor above 0-2: a mksetup started with one of those closed would
+// otherwise get a pipe there, and the child's own 0-2 would overwrite it.
+int AboveStandard(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
 // Writes what the pipe takes now; false when the reader has gone.
 bool WriteSome(int fd, const std::string& bytes, std::size_t& done) {
     while (done < bytes.size()) {
@@ -129,15 +138,17 @@ int RunTool(const fs::path& program, std::vector<std::string> args, std::string&
     Descriptor outRead, outWrite, secretRead, secretWrite, nothing;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-    outRead.fd = fds[0], outWrite.fd = fds[1];
-    nothing.fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    outRead.fd = AboveStandard(fds[0]), outWrite.fd = AboveStandard(fds[1]);
+    if (outRead.fd < 0 || outWrite.fd < 0) return -1;
+    nothing.fd = AboveStandard(open("/dev/null", O_RDONLY | O_CLOEXEC));
     std::size_t written = 0;
     if (secret) {
         // Both ends close on exec; only the read end is opened up, in the
         // child, so no other program ever holds the write end and the tool
         // sees the end of the secret.
         if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-        secretRead.fd = fds[0], secretWrite.fd = fds[1];
+        secretRead.fd = AboveStandard(fds[0]), secretWrite.fd = AboveStandard(fds[1]);
+        if (secretRead.fd < 0 || secretWrite.fd < 0) return -1;
         fcntl(secretWrite.fd, F_SETFL, O_NONBLOCK);
         std::string path = "/dev/fd/" + std::to_string(secretRead.fd);
         struct stat byName, byDescriptor;
@@ -149,7 +160,10 @@ int RunTool(const fs::path& program, std::vector<std::string> args, std::string&
         args[secret->argument] = path;
         // What fits goes in now, so a tool that reads once finds it whole;
         // the rest (a secret larger than the pipe) while the tool runs.
-        if (!WriteSome(secretWrite.fd, secret->bytes, written)) return -1;
+        if (!WriteSome(secretWrite.fd, secret->bytes, written)) {
+            output = "cannot hand the password over: " + std::string(std::strerror(errno));
+            return -1;
+        }
         if (written == secret->bytes.size()) secretWrite.Close();
     }
     std::string programText = program.string();
@@ -190,7 +204,7 @@ int RunTool(const fs::path& program, std::vector<std::string> args, std::string&
     }
     // Output and secret together: a tool that prints much before it reads
     // must not wait on us while we wait on it.
-    for (bool open = true; open;) {
+    for (bool reading = true; reading;) {
         pollfd watch[2] = {{outRead.fd, POLLIN, 0}, {secretWrite.fd, POLLOUT, 0}};
         if (poll(watch, secretWrite.fd >= 0 ? 2 : 1, -1) < 0) {
             if (errno == EINTR) continue;
@@ -200,17 +214,22 @@ int RunTool(const fs::path& program, std::vector<std::string> args, std::string&
             char buffer[4096];
             ssize_t n = read(outRead.fd, buffer, sizeof buffer);
             if (n > 0) output.append(buffer, static_cast<std::size_t>(n));
-            else if (n == 0 || errno != EINTR) open = false;
+            else if (n == 0 || errno != EINTR) reading = false;
         }
         if (secretWrite.fd >= 0 && watch[1].revents &&
             (!WriteSome(secretWrite.fd, secret->bytes, written) || written == secret->bytes.size()))
             secretWrite.Close();
     }
     secretWrite.Close();
+    // Waited for without reaping first: until it is reaped its number is
+    // not reused, so a signal meanwhile can only ever stop our tool.
+    siginfo_t ended;
+    while (waitid(P_PID, static_cast<id_t>(pid), &ended, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+    }
+    SetRunningTool(0);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    SetRunningTool(0);
     sigaction(SIGPIPE, &oldPipe, nullptr);
     if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && output.empty()) output = "cannot run " + programText;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -147,7 +147,8 @@ int main(int argc, char** argv) {
     build->add_option("--sign-cert", signing.certificate, "sign the package's programs with this certificate (PEM)");
     build->add_option("--sign-key", signing.key, "the certificate's private key (PEM)");
     build->add_option("--sign-pkcs12", signing.pkcs12,
-                      "sign with this PKCS#12 file instead; its password from CABSETUP_SIGN_PASSWORD");
+                      "sign with this PKCS#12 file instead; its password from CABSETUP_SIGN_PASSWORD, "
+                      "handed to osslsigncode through a pipe, never a file");
     build->add_option("--sign-description", signing.description, "the programs' description in the signature");
     build->add_flag("--clean", clean, "empty the output folder first");
     build->add_flag("-q,--quiet", quiet, "no progress bar");
