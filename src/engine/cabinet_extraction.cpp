@@ -7,6 +7,7 @@
 #include "app/switches.h"
 #include "engine/background_writer.h"
 #include "engine/install_worker.h"
+#include "engine/replace_decision.h"
 #include "engine/set_aside.h"
 
 namespace cabsetup {
@@ -34,12 +35,21 @@ private:
 
 std::atomic<bool> systemUnpackerOnly{false};
 
-// The file at a destination, as a search for it finds it: one query of the
-// named file where no wildcard asks for the search itself, which costs a
+// What stands at a destination, as a search for it finds it: one query of
+// the named file where no wildcard asks for the search itself, which costs a
 // folder's opening and listing per file.
-bool ExistingFile(Os& os, const std::string& destination, FindData& existing) {
-    if (destination.find_first_of("*?") != std::string::npos) return FindFileMatch(os, destination, &existing);
-    return os.FileInfo(destination, existing) && !(existing.attributes & kAttrDirectory);
+StandingFile Standing(Os& os, const std::string& destination) {
+    FindData found;
+    StandingFile standing;
+    if (destination.find_first_of("*?") != std::string::npos) {
+        standing.present = FindFileMatch(os, destination, &found);
+    } else {
+        // A folder of that name does not count, as a search for files does not find it.
+        standing.present = os.FileInfo(destination, found) && !(found.attributes & kAttrDirectory);
+    }
+    standing.attributes = found.attributes;
+    standing.sizeLow = found.sizeLow;
+    return standing;
 }
 
 }  // namespace
@@ -91,25 +101,27 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     const bool noChanges = state_.Has(kSwitchNoChanges);
     auto old = std::make_unique<SetAside>(os_, destination);
     if (!noChanges) old->RecoverLeftover();
-    bool write = true;
-    FindData existing;
-    if (ExistingFile(os_, destination, existing)) {
-        if (record.replaceMode == KeepExisting ||
-            (record.replaceMode == ReplaceIfSizeDiffers && existing.sizeLow == record.fileSize))
-            write = false;
-        // Tested before anything moves, so a file in use fails exactly here.
-        if (write && !noChanges && (!os_.CanDeleteNow(destination) || !old->Move())) {
-            errorFlag = true;
-            SetStatusText(kIdsFileInUse, destination);
-            return false;
-        }
-    }
-    if (!write) {
+    ReplaceDecision decision = DecideReplace(Standing(os_, destination), record.replaceMode, record.fileSize, noChanges);
+    if (decision.action == ReplaceAction::Keep) {
         if (!reader_.Skip(record.cabinetSize)) return false;
         if (log_) log_->AddFile(destination);
         return true;
     }
+    if (decision.setAside && !old->HasRoom()) return false;  // a path too long to replace the file safely
+    // Tested before anything moves, so a file in use fails exactly here, the
+    // old file in its place: a running program can be renamed but not deleted.
+    if (decision.action == ReplaceAction::Refuse ||
+        (decision.setAside && (!os_.CanDeleteNow(destination) || !old->Move()))) {
+        errorFlag = true;
+        SetStatusText(kIdsFileInUse, destination);
+        return false;
+    }
+    return PlaceFile(expected, record, destination, old);
+}
 
+bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& record, const std::string& destination,
+                              std::unique_ptr<SetAside>& old) {
+    const bool noChanges = state_.Has(kSwitchNoChanges);
     // Our own reader takes the cabinets of one file (all that mksetup
     // writes) straight from the volumes; any other goes through the
     // workspace to the system's cabinet interface, with the bytes the
@@ -137,13 +149,17 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         foldersMade_.insert(folder);
     }
     if (shape == CabinetShape::OneFile) return DecodeIntoPlace(record, destination, old);
+    return UnpackThroughSystem(record, cabinet, destination, *old);
+}
 
+bool InstallEngine::UnpackThroughSystem(const CabinetRecord& record, const std::string& cabinet,
+                                        const std::string& destination, SetAside& old) {
     if (record.fileSize == 0) {
-        bool placed = PlaceEmptyFile(destination, *old);
+        bool placed = PlaceEmptyFile(destination, old);
         os_.DeleteFile(cabinet);
         return placed;
     }
-    if (noChanges) {
+    if (state_.Has(kSwitchNoChanges)) {
         os_.DeleteFile(cabinet);
         return true;
     }
@@ -157,7 +173,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         os_.DeleteFile(destination);
         return false;  // the old file comes back as `old` goes
     }
-    old->Discard();
+    old.Discard();
     return true;
 }
 
@@ -183,8 +199,9 @@ bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::stri
     // Unpacked beside the destination, hidden, and moved into its place only
     // when every block and the size have passed: nothing partial ever
     // stands at the destination. The writer puts the old file back when not.
-    writer_->Begin(NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$'), destination, std::move(old),
-                   record.fileSize);
+    std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
+    if (fresh.empty()) return false;  // a path too long for anything beside it
+    writer_->Begin(fresh, destination, std::move(old), record.fileSize);
     WriterSink sink(*writer_);
     bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining());
     writer_->End(whole);

@@ -58,6 +58,12 @@ private:
     void InstallWorkerMain();
     bool ExtractAllCabinets();
     bool ExtractCabinet(std::uint32_t expected, bool& errorFlag);
+    // The record's file is to be written: by our own reader or through the
+    // workspace and the system's cabinet interface.
+    bool PlaceFile(std::uint32_t expected, const CabinetRecord& record, const std::string& destination,
+                   std::unique_ptr<SetAside>& old);
+    bool UnpackThroughSystem(const CabinetRecord& record, const std::string& cabinet, const std::string& destination,
+                             SetAside& old);
     bool DecodeIntoPlace(const CabinetRecord& record, const std::string& destination, std::unique_ptr<SetAside>& old);
     bool PlaceEmptyFile(const std::string& destination, SetAside& old);
     bool AskForVolume(const std::string& lookedFor, const std::string& name, std::string& answer);

@@ -28,7 +28,8 @@ struct FindData {
 
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, PerformanceData, CurrentConfig, DynData };
 
-constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02, kAttrArchive = 0x20, kAttrReparsePoint = 0x400;
+constexpr std::uint32_t kAttrReadOnly = 0x01, kAttrHidden = 0x02, kAttrSystem = 0x04, kAttrArchive = 0x20,
+                        kAttrReparsePoint = 0x400;
 
 struct LocalTime {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
@@ -99,8 +100,9 @@ public:
     virtual bool MoveFile(const std::string& from, const std::string& to) = 0;  // fails when `to` exists
     virtual bool GetAttributes(const std::string& path, std::uint32_t& attributes) = 0;
     virtual bool SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
-    // Whether the file could be deleted now: it opens with delete access and
-    // no sharing (no other program holds it).
+    // Whether the file could be deleted now: not read-only, and it opens
+    // with delete and write access and no sharing (no other program holds it
+    // open, runs it or has it loaded as a library).
     virtual bool CanDeleteNow(const std::string& path) = 0;
     // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: the file goes when the system next starts.
     virtual bool DeleteAtRestart(const std::string& path) = 0;

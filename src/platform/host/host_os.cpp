@@ -149,6 +149,7 @@ void HostOs::PutFile(const std::string& windowsPath, const void* data, std::size
 Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return nullptr;
+    if (inUse_.count(PathKey(path)) || running_.count(PathKey(path))) return nullptr;  // a sharing violation
     if (memoryFiles_) {
         auto written = std::make_shared<MemoryWrite>();
         std::FILE* f = open_memstream(&written->buffer, &written->size);
@@ -191,8 +192,22 @@ bool HostOs::Seek(Handle& file, std::int64_t offset, bool fromCurrent) {
 }
 
 void HostOs::SetInUse(const std::string& windowsPath, bool inUse) {
+    std::lock_guard lock(filesMutex_);
     if (inUse) inUse_.insert(PathKey(windowsPath));
     else inUse_.erase(PathKey(windowsPath));
+}
+
+void HostOs::SetRunning(const std::string& windowsPath, bool running) {
+    std::lock_guard lock(filesMutex_);
+    if (running) running_.insert(PathKey(windowsPath));
+    else running_.erase(PathKey(windowsPath));
+}
+
+std::uint32_t HostOs::AttributesOf(const std::string& key, bool folder) const {
+    auto it = attributes_.find(key);
+    std::uint32_t kept = it != attributes_.end() ? it->second : 0;
+    if (folder) return kAttrDirectory | kept;
+    return kept ? kept : 0x80;  // FILE_ATTRIBUTE_NORMAL: only ever alone
 }
 
 bool HostOs::DeleteFile(const std::string& path) {
@@ -201,7 +216,8 @@ bool HostOs::DeleteFile(const std::string& path) {
     std::string key = PathKey(path);
     if (memoryFiles_) return memory_.erase(key) > 0;
     std::error_code ec;
-    if (inUse_.count(key) || (attributes_[key] & kAttrReadOnly) || fs::is_directory(key, ec)) return false;
+    if (inUse_.count(key) || running_.count(key) || (attributes_[key] & kAttrReadOnly) || fs::is_directory(key, ec))
+        return false;
     attributes_.erase(key);
     return fs::remove(key, ec);
 }
@@ -217,7 +233,7 @@ bool HostOs::PutInPlace(HandlePtr file, const std::string& from, const std::stri
     std::lock_guard lock(filesMutex_);
     file.reset();
     if (!MoveFile(from, to)) return false;
-    attributes_.erase(PathKey(to));  // archive: nothing the sandbox keeps
+    attributes_.erase(PathKey(to));  // a new file: NORMAL, as the sandbox shows one it keeps nothing of
     return true;
 }
 
@@ -230,6 +246,7 @@ bool HostOs::MoveFile(const std::string& from, const std::string& to) {
     fs::rename(a, b, ec);
     if (ec) return false;
     if (attributes_.count(a)) attributes_[b] = attributes_[a], attributes_.erase(a);
+    if (running_.erase(a)) running_.insert(b);  // a running image is renamed, and still runs
     return true;
 }
 
@@ -251,8 +268,7 @@ bool HostOs::GetAttributes(const std::string& path, std::uint32_t& attributes) {
     std::string key = PathKey(path);
     std::error_code ec;
     if (!fs::exists(key, ec)) return Failed(kErrorFileNotFound);
-    auto it = attributes_.find(key);
-    attributes = (fs::is_directory(key, ec) ? kAttrDirectory : 0x80) | (it != attributes_.end() ? it->second : 0);
+    attributes = AttributesOf(key, fs::is_directory(key, ec));
     return true;
 }
 
@@ -262,7 +278,7 @@ bool HostOs::SetAttributes(const std::string& path, std::uint32_t attributes) {
     std::string key = PathKey(path);
     std::error_code ec;
     if (!fs::exists(key, ec)) return false;
-    attributes_[key] = attributes & (kAttrReadOnly | kAttrHidden);
+    attributes_[key] = attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive);
     return true;
 }
 
@@ -278,7 +294,8 @@ bool HostOs::CanDeleteNow(const std::string& path) {
     if (TooLong(path)) return false;
     std::string key = PathKey(path);
     std::error_code ec;
-    return fs::is_regular_file(key, ec) && !inUse_.count(key) && !(attributes_[key] & kAttrReadOnly);
+    return fs::is_regular_file(key, ec) && !inUse_.count(key) && !running_.count(key) &&
+           !(attributes_[key] & kAttrReadOnly);
 }
 
 bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& target) {
@@ -340,8 +357,8 @@ bool HostOs::FileInfo(const std::string& path, FindData& out) {
     std::error_code ec;
     if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return Failed(kErrorFileNotFound);
     out = Describe(p);
-    auto it = attributes_.find(PathKey(path));
-    if (it != attributes_.end()) out.attributes |= it->second;  // read-only and hidden
+    std::error_code dir;
+    out.attributes = AttributesOf(PathKey(path), fs::is_directory(p, dir)) | (out.attributes & kAttrReparsePoint);
     return true;
 }
 

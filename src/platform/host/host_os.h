@@ -62,6 +62,9 @@ public:
     void SetShortUnpack(bool shortUnpack) { shortUnpack_ = shortUnpack; }
     // Another program holds the file open: it can be neither deleted nor moved.
     void SetInUse(const std::string& windowsPath, bool inUse);
+    // A running program's image (or a loaded library): it can be renamed,
+    // and the mark goes with it, but neither deleted nor opened for writing.
+    void SetRunning(const std::string& windowsPath, bool running);
     bool KeyExists(RegRoot root, const std::string& subkey) const;
     // Files DeleteAtRestart was asked to delete, as given.
     const std::vector<std::string>& RestartDeletes() const { return restartDeletes_; }
@@ -172,9 +175,11 @@ private:
     std::map<std::string, std::shared_ptr<std::vector<unsigned char>>> memory_;  // by host path
     // The file operations: the engine's writer thread and its worker both call in.
     std::recursive_mutex filesMutex_;
-    std::set<std::string> inUse_;
+    std::set<std::string> inUse_, running_;
     std::vector<std::string> restartDeletes_;
-    std::map<std::string, std::uint32_t> attributes_;  // read-only and hidden, by host path
+    // Read-only, hidden, system and archive, by host path; none kept: NORMAL.
+    std::map<std::string, std::uint32_t> attributes_;
+    std::uint32_t AttributesOf(const std::string& key, bool folder) const;
     LocalTime now_{2026, 12, 7, 9, 30, 5};
     std::function<void(WindowHandle, unsigned, bool)> sink_;
     std::vector<RecordedMessage> messages_;

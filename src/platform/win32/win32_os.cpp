@@ -207,7 +207,10 @@ bool Win32Os::DeleteAtRestart(const std::string& path) {
 bool Win32Os::CanDeleteNow(const std::string& path) {
     DWORD a = GetFileAttributesA(path.c_str());
     if (a == INVALID_FILE_ATTRIBUTES || (a & FILE_ATTRIBUTE_READONLY)) return false;
-    HANDLE h = CreateFileA(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Write access too: a running program's image, or a library one has
+    // loaded, opens for DELETE (and can be renamed) but cannot be deleted;
+    // what the system refuses it is write access (ERROR_SHARING_VIOLATION).
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);
     return true;
