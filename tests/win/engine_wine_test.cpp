@@ -262,6 +262,96 @@ TEST_F(WineEngineTest, DestinationHeldOpenGives6051) {
     EXPECT_TRUE(WorkspaceGone());
 }
 
+// After a failed replacement the old file comes back with exactly the
+// attributes it had: not left hidden, nothing lost; a read-only one is
+// refused before anything moves.
+TEST_F(WineEngineTest, RestoredFileHasExactlyItsOldAttributes) {
+    mksetup::Manifest m;
+    m.files.push_back(File("a.bin", 100000, ReplaceAlways));
+    Build(m, "pkg");
+    std::string text = wine::ReadText(state_.sourceDir + "\\Data.dat");
+    testing::Bytes volume(text.begin(), text.end());
+    volume[testing::kFirstCabinetAt + le::U32(&volume[testing::kFirstCabinetAt + cab::kHeaderSize]) + 500] ^= 1;
+    ASSERT_TRUE(wine::WriteBytes(state_.sourceDir + "\\Data.dat", volume));
+    CreateDirectoryA((folder_ / "Program Files").c_str(), nullptr);
+    CreateDirectoryA(state_.folders.targetDir.c_str(), nullptr);
+    const std::string dest = state_.folders.targetDir + "\\a.bin";
+    for (DWORD attributes : {DWORD{FILE_ATTRIBUTE_ARCHIVE}, DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN},
+                             DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_SYSTEM},
+                             DWORD{FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM},
+                             DWORD{FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN}}) {
+        SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ASSERT_TRUE(wine::WriteBytes(dest, {'o', 'l', 'd'}));
+        ASSERT_TRUE(SetFileAttributesA(dest.c_str(), attributes));
+        const DWORD before = GetFileAttributesA(dest.c_str());
+        // Wine shows every file as archive; the rest it keeps as set.
+        ASSERT_EQ(before & ~FILE_ATTRIBUTE_ARCHIVE, attributes & ~FILE_ATTRIBUTE_ARCHIVE) << attributes;
+        wizard_.finals.clear();
+        InstallEngine engine(os_, state_);
+        ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+        ASSERT_TRUE(wizard_.RunUntilFinal());
+        engine.Join();
+        EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_FAILED}) << attributes;
+        const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+        EXPECT_EQ(wizard_.failedText.rfind(readOnly ? dest + "\nAn error occurs" : "Can't find data file.", 0), 0u)
+            << attributes << ": " << wizard_.failedText;
+        EXPECT_EQ(wine::ReadText(dest), "old") << attributes;
+        EXPECT_EQ(GetFileAttributesA(dest.c_str()), before) << attributes;
+        for (const char* left : {".cabsetup-new", ".cabsetup-old"})
+            EXPECT_EQ(GetFileAttributesA((dest + left).c_str()), INVALID_FILE_ATTRIBUTES) << attributes << left;
+    }
+    SetFileAttributesA(dest.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A running program's image, and a library it has loaded, can be renamed but
+// not deleted: each is reported in use where a file in use is, and stays.
+TEST_F(WineEngineTest, RunningProgramAndItsLibraryGive6051) {
+    CreateDirectoryA((folder_ / "Program Files").c_str(), nullptr);
+    CreateDirectoryA(state_.folders.targetDir.c_str(), nullptr);
+    const std::string exe = state_.folders.targetDir + "\\busy.exe", dll = state_.folders.targetDir + "\\busy.dll";
+    const std::string sleeper = "Z:" CABSETUP_SLEEPER_EXE;
+    ASSERT_TRUE(CopyFileA(sleeper.c_str(), exe.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(sleeper.c_str(), dll.c_str(), FALSE));
+    const std::string image = wine::ReadText(exe);
+    const std::string end = folder_ / "end";
+    std::string command = "\"" + exe + "\" \"" + end + "\" \"" + dll + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION running = {};
+    // No handle of ours goes with it, and it ends by itself.
+    ASSERT_TRUE(CreateProcessA(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &running));
+    for (int i = 0; i < 400 && GetFileAttributesA((end + ".ready").c_str()) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
+    const bool ready = GetFileAttributesA((end + ".ready").c_str()) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_TRUE(ready) << "the program did not start";
+    for (const std::string& busy : {exe, dll}) {
+        if (!ready) break;
+        const std::string name = busy.substr(busy.rfind('\\') + 1);
+        mksetup::Manifest m;
+        m.files.push_back(File(name, 5000, ReplaceAlways));
+        Build(m, "pkg-" + name);
+        state_.sourceDir = folder_ / ("pkg-" + name);
+        wizard_.finals.clear();
+        InstallEngine engine(os_, state_);
+        EXPECT_EQ(engine.StartInstallWorker(&status_, &log_), 1) << name;
+        EXPECT_TRUE(wizard_.RunUntilFinal()) << name;
+        engine.Join();
+        EXPECT_EQ(wizard_.finals, std::vector<unsigned>{NOTIFY_FAILED}) << name;
+        EXPECT_EQ(wizard_.failedText.rfind(busy + "\nAn error occurs when the installer tries to open a specified file.", 0), 0u)
+            << name << ": " << wizard_.failedText;
+        EXPECT_TRUE(wine::ReadText(busy) == image) << name << " was replaced";
+        for (const char* left : {".cabsetup-old", ".cabsetup-new"})
+            EXPECT_EQ(GetFileAttributesA((busy + left).c_str()), INVALID_FILE_ATTRIBUTES) << name << left;
+        EXPECT_TRUE(WorkspaceGone()) << name;
+    }
+    wine::WriteBytes(end, {});
+    WaitForSingleObject(running.hProcess, 40000);
+    DWORD exitCode = 1;
+    GetExitCodeProcess(running.hProcess, &exitCode);
+    CloseHandle(running.hThread);
+    CloseHandle(running.hProcess);
+    EXPECT_EQ(exitCode, 0u);  // it held both from start to end
+}
+
 TEST_F(WineEngineTest, CancelConfirmedMidCopy) {
     mksetup::Manifest m;
     for (int i = 0; i < 30; ++i) m.files.push_back(File("c" + std::to_string(i) + ".bin", 100000 + i));
