@@ -169,6 +169,26 @@ TEST_F(EngineUnpack, SetAsideCopyGoesBackOnlyOverItsOwnDestination) {
     }
 }
 
+// In a folder so deep that nothing fits beside its files (one CreateDirectoryA
+// never makes), a file to replace fails as a path too long before anything
+// moves, never under a name another file shares.
+TEST_F(EngineTest, NoRoomBesideAFileFailsBeforeAnythingMoves) {
+    const std::string folderName = std::string(250 - std::strlen(kTool) - 1, 'd');
+    const std::string dest = std::string(kTool) + "\\" + folderName + "\\x";
+    ASSERT_EQ(NameBeside(os_.Mbcs(), dest, ".cabsetup-old", '~'), "");
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("x", 3000), "<TARGET_DIR>\\" + folderName + "\\x", ReplaceAlways));
+    Build(m);
+    WriteFile(dest, "the old x");
+    Install();
+    EXPECT_EQ(LastCode(), NOTIFY_FAILED);
+    EXPECT_EQ(wizard_.failedText, "Can't find data file.");
+    EXPECT_EQ(ReadFile(dest), "the old x");
+    std::size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(host_.HostPath(dest).parent_path())) entries += e.exists();
+    EXPECT_EQ(entries, 1u);
+}
+
 // Restored after a failed replacement, the old file has exactly the
 // attributes it had; a read-only one is refused before anything moves.
 TEST_F(EngineTest, OldFileComesBackWithExactlyItsAttributes) {
