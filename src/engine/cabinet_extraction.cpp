@@ -37,19 +37,22 @@ std::atomic<bool> systemUnpackerOnly{false};
 
 // What stands at a destination, as a search for it finds it: one query of
 // the named file where no wildcard asks for the search itself, which costs a
-// folder's opening and listing per file.
-StandingFile Standing(Os& os, const std::string& destination) {
+// folder's opening and listing per file. False when the system could not
+// tell (access denied, a device error): a file that may be there must not
+// be taken for a new one, nor kept or replaced on a guess.
+bool Standing(Os& os, const std::string& destination, StandingFile& standing) {
     FindData found;
-    StandingFile standing;
     if (destination.find_first_of("*?") != std::string::npos) {
         standing.present = FindFileMatch(os, destination, &found);
     } else {
+        standing.present = os.FileInfo(destination, found);
+        if (!standing.present && !ProvenAbsent(os)) return false;
         // A folder of that name does not count, as a search for files does not find it.
-        standing.present = os.FileInfo(destination, found) && !(found.attributes & kAttrDirectory);
+        if (found.attributes & kAttrDirectory) standing.present = false;
     }
     standing.attributes = found.attributes;
     standing.sizeLow = found.sizeLow;
-    return standing;
+    return true;
 }
 
 }  // namespace
@@ -101,7 +104,13 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     const bool noChanges = state_.Has(kSwitchNoChanges);
     auto old = std::make_unique<SetAside>(os_, destination);
     if (!noChanges) old->RecoverLeftover();
-    ReplaceDecision decision = DecideReplace(Standing(os_, destination), record.replaceMode, record.fileSize, noChanges);
+    StandingFile standing;
+    if (!Standing(os_, destination, standing)) {
+        errorFlag = true;
+        SetStatusText(kIdsFileInUse, destination);
+        return false;
+    }
+    ReplaceDecision decision = DecideReplace(standing, record.replaceMode, record.fileSize, noChanges);
     if (decision.action == ReplaceAction::Keep) {
         if (!reader_.Skip(record.cabinetSize)) return false;
         if (log_) log_->AddFile(destination);
