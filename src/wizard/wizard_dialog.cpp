@@ -309,12 +309,7 @@ void CWizardDlg::OnEngine(unsigned code) {
 void CWizardDlg::Complete() {
     engine_.Join();  // the worker's last log lines are in before the step adds its own
     DialogWaiter waiter(os_, Window());
-    // A log that could not be written whole fails the step like any action:
-    // the uninstaller would leave behind what it does not list.
-    bool completed = CompleteInstallation(os_, state_, log_, waiter) &&
-                     (state_.script.First().header.setupKind != kSetupKindFull ||
-                      log_.Save(os_, state_.Has(kSwitchNoChanges)));
-    if (!completed) {
+    if (!FinishInstallation(os_, state_, log_, waiter)) {
         if (!state_.Has(kSwitchStatusFile)) ShowMessage(os_, os_.LoadString(kIdsCompletionFailed), std::string(), kMbOk);
         Close(kExitFatal);
         return;

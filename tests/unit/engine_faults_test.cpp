@@ -5,7 +5,10 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 
+#include "actions/completion.h"
+#include "app/switches.h"
 #include "engine/engine_messages.h"
 #include "engine/workspace.h"
 #include "engine_fixture.h"
@@ -16,6 +19,27 @@ namespace {
 
 constexpr char kTool[] = "C:\\Program Files\\Tool";
 using EngineSandbox = HostSandbox;
+
+// Every file under a folder with its size, bytes (hashed) and attributes: what a user or
+// the uninstaller would find there.
+std::map<std::string, std::string> Tree(HostOs& os, const std::string& folder) {
+    std::map<std::string, std::string> tree;
+    std::filesystem::path root = os.HostPath(folder);
+    std::error_code ec;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root, ec)) {
+        std::string relative = std::filesystem::relative(e.path(), root).string();
+        std::uint32_t attributes = 0;
+        os.GetAttributes(folder + "\\" + relative, attributes);
+        std::string entry = "attributes " + std::to_string(attributes & ~kAttrArchive);
+        if (e.is_regular_file()) {
+            std::ifstream in(e.path(), std::ios::binary);
+            std::string bytes(std::istreambuf_iterator<char>(in), {});
+            entry += ", " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+        }
+        tree[relative] = entry;
+    }
+    return tree;
+}
 
 TEST_F(EngineTest, LeftoverCopyAlwaysGoesBackBeforeTheRecordIsHandled) {
     const std::string dest = std::string(kTool) + "\\a.dll";
@@ -48,6 +72,39 @@ TEST_F(EngineTest, LeftoverCopyAlwaysGoesBackBeforeTheRecordIsHandled) {
         EXPECT_FALSE(Exists(dest + ".cabsetup-old")) << c.what;
         EXPECT_NE(log_.Text().find("FILE    " + dest + "\n"), std::string::npos) << c.what;
     }
+}
+
+// A dry run over an installation, through the engine and the completion step
+// as the wizard runs them: it succeeds and leaves every file as it was, the
+// uninstaller's list included.
+TEST_F(EngineTest, NoChangesRunOverAnInstallationLeavesItAsItWas) {
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("a", 70000), "<TARGET_DIR>\\a.bin", ReplaceAlways));
+    m.files.push_back(File(Payload("b", 300), "<TARGET_DIR>\\sub\\b.txt"));
+    m.files.push_back(File(Payload("e", 0), "<TARGET_DIR>\\empty.txt", ReplaceAlways));
+    Build(m);
+    ASSERT_TRUE(state_.script.LoadScript(os_, true, std::string(), state_.sourceDir));
+    auto run = [&] {
+        log_ = CInstallLog();
+        wizard_.codes.clear();
+        Install();
+        EXPECT_EQ(LastCode(), NOTIFY_DONE) << wizard_.failedText;
+        os_.SetComInitialised(false);
+        PollingWaiter waiter(os_);
+        return FinishInstallation(os_, state_, log_, waiter);
+    };
+    ASSERT_TRUE(run());
+    const std::string flist = ReadFile(std::string(kTool) + "\\flist.lst");
+    ASSERT_NE(flist.find("FILE    C:\\Program Files\\Tool\\sub\\b.txt\n"), std::string::npos) << flist;
+    // The user has since changed a file the package would replace.
+    WriteFile(std::string(kTool) + "\\sub\\b.txt", "the user's b");
+    const auto before = Tree(os_, kTool);
+
+    state_.switchFlags = kSwitchNoChanges;
+    EXPECT_TRUE(run());
+    EXPECT_EQ(Tree(os_, kTool), before);
+    EXPECT_EQ(ReadFile(std::string(kTool) + "\\flist.lst"), flist);
+    EXPECT_TRUE(WorkspaceGone());
 }
 
 TEST_F(EngineTest, ReplacingUpToThePathLimitNeverClaimsAFileInUse) {
