@@ -22,6 +22,8 @@ constexpr char kTarget[] = "C:\\Program Files\\Example Software\\Hello";
 constexpr char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ExampleHello";
 constexpr char kMarker[] = "C:\\windows\\temp\\hello-ran.txt";
 
+// A value as a reader sees it: a number only as REG_DWORD, a text only as
+// REG_SZ ending in its zero; anything else says what it is.
 std::string Value(HKEY root, const std::string& key, const std::string& name) {
     BYTE data[1024] = {};
     DWORD size = sizeof data, type = 0;
@@ -30,8 +32,10 @@ std::string Value(HKEY root, const std::string& key, const std::string& name) {
     LONG r = RegQueryValueExA(k, name.c_str(), nullptr, &type, data, &size);
     RegCloseKey(k);
     if (r != ERROR_SUCCESS) return "<absent>";
-    if (type == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
-    return reinterpret_cast<char*>(data);
+    if (type == REG_DWORD && size == 4) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
+    if (type != REG_SZ) return "<type " + std::to_string(type) + ", " + std::to_string(size) + " bytes>";
+    if (size == 0 || data[size - 1] != 0) return "<REG_SZ without its zero>";
+    return std::string(reinterpret_cast<char*>(data), size - 1);
 }
 
 void SetValue(const std::string& key, const std::string& name, const std::string& value) {
