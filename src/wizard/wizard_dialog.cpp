@@ -13,6 +13,7 @@
 #include "app/switches.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
+#include "wizard/media_prompt_text.h"
 #include "wizard/page_flow.h"
 #include "wizard/program_wait_dialog.h"
 
@@ -294,12 +295,8 @@ void CWizardDlg::OnEngine(unsigned code) {
         // A stopping engine's question is answered at once: the wizard may be
         // waiting for that engine to end.
         std::string answer;
-        if (!engine_.StopRequested() && AskForFile(os_, Window(), status_.Text(), status_.Detail(), answer)) {
-            status_.SetText("TRUE");
-            status_.SetDetail(answer);
-        } else {
-            status_.SetText("FALSE");
-        }
+        bool given = !engine_.StopRequested() && AskForFile(os_, Window(), status_.Text(), status_.Detail(), answer);
+        AnswerMediaRequest(status_, given, answer);
         break;
     }
     default: break;

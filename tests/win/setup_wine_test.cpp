@@ -202,6 +202,34 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
     }
 }
 
+// A dry run over an installation reports success and changes nothing: the
+// uninstaller's list stays byte for byte, and the uninstaller still removes
+// the package afterwards.
+TEST_F(HelloPackages, DryRunOverAnInstallationKeepsItsLog) {
+    if (std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP();
+    const std::string t = kTarget;
+    ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u);
+    const std::string flist = wine::ReadText(t + "\\flist.lst");
+    ASSERT_NE(flist, "<missing>");
+    const std::string hello = wine::ReadText(t + "\\bin\\hello.exe");
+    ASSERT_TRUE(wine::WriteBytes(folder_ / "pkg\\installerror.txt", {'o', 'l', 'd'}));
+
+    wine::SetupRun run = Run("pkg", "/p /a /s");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(Status("pkg"), "Success");
+    EXPECT_EQ(wine::ReadText(t + "\\flist.lst"), flist);
+    EXPECT_EQ(wine::ReadText(t + "\\bin\\hello.exe"), hello);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), t);
+
+    run = wine::RunAndAnswerBoxes(t + "\\uninstall.exe", "Hello /a /s", folder_ / "pkg", 90000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(wine::ReadText(t + "\\bin\\hello.exe"), "<missing>");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), "<absent>");
+}
+
 bool KeyExists(HKEY root, const char* subkey) {
     HKEY key;
     if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;

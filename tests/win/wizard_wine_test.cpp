@@ -53,12 +53,17 @@ TEST(WineProgramWait, EndsWhenTheProcessEndsWhateverItsExitCode) {
 
 TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
     Win32Os os;
-    std::atomic<bool> sawFloppy{false};
+    std::atomic<bool> sawFloppy{false}, refusedLong{false};
     std::thread user([&] {
         HWND prompt = WaitForWindow("Insert Next Disk.");
         if (!prompt) return;
         sawFloppy = wine::DialogText(prompt, 1017) == "Insert [Data2] Disk to [A:] Drive." &&
                     wine::DialogText(prompt, 1018) == "a:\\Data2.dat" && wine::DialogText(prompt, IDOK) == "OK(&O)";
+        // A path too long for the field that carries it to the engine: OK refuses it, the prompt stays.
+        const std::string tooLong = "D:\\" + std::string(253, 'd');
+        SendMessageA(GetDlgItem(prompt, 1018), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(tooLong.c_str()));
+        SendMessageA(GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0);
+        refusedLong = IsWindow(prompt) && IsWindowVisible(prompt) && wine::DialogText(prompt, 1018) == tooLong;
         SendMessageA(GetDlgItem(prompt, 1018), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("D:\\disk2\\Data2.dat"));
         PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
@@ -66,6 +71,7 @@ TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
     EXPECT_EQ(AskForFile(os, nullptr, "a:\\Data2.dat", "Data2.dat", answer), 1);
     user.join();
     EXPECT_TRUE(sawFloppy);
+    EXPECT_TRUE(refusedLong);
     EXPECT_EQ(answer, "D:\\disk2\\Data2.dat");
 }
 
@@ -117,7 +123,8 @@ TEST(WineFolderBrowser, TypedFoldersAreCheckedBeforeTheBrowserCloses) {
     EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);  // accepted, not created
 }
 
-// A package that asks for a restart, installed through the wizard in this process.
+// A package that asks for a restart, installed through the wizard in this
+// process, with a step back from the folder page on the way.
 class WineWizardRestart : public ::testing::TestWithParam<bool> {
 protected:
     WineWizardRestart() : folder_(std::string("WizardRestart") + (GetParam() ? "Finish" : "CloseBox")) {
@@ -155,13 +162,23 @@ protected:
 TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
     const bool finish = GetParam();
     std::atomic<bool> boxShownChecked{false};
+    // What Back from the folder page shows: the licence page, "I Agree"
+    // still checked, Next enabled; and Next then leads to the folder again.
+    std::atomic<bool> licenceShown{false}, agreeChecked{false}, nextEnabled{false}, folderAgain{false};
     std::thread user([&] {
         HWND w = WaitForWindow(caption_.c_str());
         if (!w) return;
         auto click = [&](int id) { SendMessageA(GetDlgItem(w, id), BM_CLICK, 0, 0); };
+        auto visible = [&](int id) { return IsWindowVisible(GetDlgItem(w, id)) != 0; };
         click(1001);
         click(1014);
         click(1001);
+        click(1002);
+        licenceShown = visible(1013) && visible(1014) && !visible(1007);
+        agreeChecked = SendMessageA(GetDlgItem(w, 1014), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        nextEnabled = IsWindowEnabled(GetDlgItem(w, 1001)) != 0;
+        click(1001);
+        folderAgain = visible(1007) && !visible(1013);
         click(1001);
         // The restart box is the last thing the finish page shows.
         if (!wine::DrivenSetup::WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, 1024)) != 0; }, 60000)) return;
@@ -172,6 +189,10 @@ TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
     int exitCode = RunWizard(os_, state_);
     user.join();
     EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(licenceShown);
+    EXPECT_TRUE(agreeChecked);
+    EXPECT_TRUE(nextEnabled);
+    EXPECT_TRUE(folderAgain);
     EXPECT_TRUE(boxShownChecked);
     EXPECT_EQ(os_.restarts, finish ? 1 : 0);
     // Wine reports the NT family: the privilege is always enabled there.
