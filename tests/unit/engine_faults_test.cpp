@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <map>
 
 #include "actions/completion.h"
 #include "app/switches.h"
@@ -20,26 +19,6 @@ namespace {
 constexpr char kTool[] = "C:\\Program Files\\Tool";
 using EngineSandbox = HostSandbox;
 
-// Every file under a folder with its size, bytes (hashed) and attributes: what a user or
-// the uninstaller would find there.
-std::map<std::string, std::string> Tree(HostOs& os, const std::string& folder) {
-    std::map<std::string, std::string> tree;
-    std::filesystem::path root = os.HostPath(folder);
-    std::error_code ec;
-    for (auto& e : std::filesystem::recursive_directory_iterator(root, ec)) {
-        std::string relative = std::filesystem::relative(e.path(), root).string();
-        std::uint32_t attributes = 0;
-        os.GetAttributes(folder + "\\" + relative, attributes);
-        std::string entry = "attributes " + std::to_string(attributes & ~kAttrArchive);
-        if (e.is_regular_file()) {
-            std::ifstream in(e.path(), std::ios::binary);
-            std::string bytes(std::istreambuf_iterator<char>(in), {});
-            entry += ", " + std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
-        }
-        tree[relative] = entry;
-    }
-    return tree;
-}
 
 TEST_F(EngineTest, LeftoverCopyAlwaysGoesBackBeforeTheRecordIsHandled) {
     const std::string dest = std::string(kTool) + "\\a.dll";
