@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/switches.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "wine_support.h"
@@ -203,6 +204,73 @@ TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, WineWizardRestart, ::testing::Bool());
+
+// The real system, except that it refuses threads from the nth start on.
+class RefusingThreadsOs : public Win32Os {
+public:
+    explicit RefusingThreadsOs(int refuseFrom) : refuseFrom_(refuseFrom) {}
+    ThreadPtr StartThread(std::function<void()> body) override {
+        if (++starts < refuseFrom_) return Win32Os::StartThread(std::move(body));
+        ++refused;
+        return nullptr;
+    }
+    int starts = 0, refused = 0;
+
+private:
+    int refuseFrom_;
+};
+
+// An unattended run ("/a /s") over an older file whose threads are refused:
+// the worker's refused start ends it as a failure, "Error" in the status
+// file and the old file in place; the writer's refused start only moves the
+// writing onto the worker's thread.
+TEST(WineWizardRefusals, RefusedThreadsFailTheRunOrWriteOnTheWorkersThread) {
+    wine::TestFolder folder("WizardRefusedThreads");
+    const std::string key = "CabsetupRefusedThreads";
+    mksetup::Manifest m;
+    std::vector<unsigned char> payload(200000);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<unsigned char>(i * 7 % 251);
+    ASSERT_TRUE(wine::WriteBytes(folder / "big.bin", payload));
+    m.files.push_back({folder / "big.bin", "<TARGET_DIR>\\big.bin", 0x04, 0});
+    m.script.header.setupKind = kSetupKindFull;
+    m.script.header.modelName = "Refused Threads";
+    m.script.header.windowTitle = "Refused Threads";
+    m.script.header.uninstallKey = key;
+    mksetup::BuildOptions options;
+    options.outDir = folder / "pkg";
+    mksetup::BuildResult built;
+    std::string error;
+    ASSERT_TRUE(mksetup::BuildPackage(m, options, built, error)) << error;
+
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));  // where installerror.txt goes
+    for (int refuseFrom : {1, 2}) {
+        CreateDirectoryA((folder / "target").c_str(), nullptr);
+        ASSERT_TRUE(wine::WriteBytes(folder / "target\\big.bin", {'o', 'l', 'd'}));
+        ASSERT_TRUE(wine::WriteBytes(folder / "installerror.txt", {'s', 't', 'a', 'l', 'e'}));
+        RefusingThreadsOs os(refuseFrom);
+        SetupState state;
+        state.sourceDir = folder / "pkg";
+        ASSERT_TRUE(state.script.LoadScript(os, true, std::string(), state.sourceDir));
+        state.switchFlags = kSwitchUnattended | kSwitchStatusFile;
+        state.folders.targetDir = folder / "target";
+        state.folders.workBaseDir = folder.Path();
+        int exitCode = RunWizard(os, state);
+        EXPECT_GE(os.refused, 1) << refuseFrom;
+        if (refuseFrom == 1) {
+            EXPECT_EQ(exitCode, 1603);
+            EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Error");
+            EXPECT_EQ(wine::ReadText(folder / "target\\big.bin"), "old");
+        } else {
+            EXPECT_EQ(exitCode, 0);
+            EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Success");
+            EXPECT_EQ(wine::ReadText(folder / "target\\big.bin"), std::string(payload.begin(), payload.end()));
+        }
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key).c_str());
+    }
+    SetCurrentDirectoryA(previous);
+}
 
 }  // namespace
 }  // namespace cabsetup
