@@ -34,6 +34,10 @@ int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
     thread_ = os_.StartThread([this] { InstallWorkerMain(); });
     if (!thread_) {
         workerRunning_ = false;
+        // A worker that never ran has failed, and says so as a worker says
+        // it: the copying page must not wait for it for ever.
+        SetFolderStatus(state_.folders.targetDir);
+        PostFinal(NOTIFY_FAILED);
         return 0;
     }
     return 1;

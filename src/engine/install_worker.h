@@ -30,8 +30,9 @@ public:
     InstallEngine(const InstallEngine&) = delete;
     InstallEngine& operator=(const InstallEngine&) = delete;
 
-    // 1 when the worker thread was started; 0 when it runs already or the
-    // system refused a thread (then nothing has been done).
+    // 1 when the worker thread was started; 0 when it runs already, or when
+    // the system refused a thread: then nothing has been done, and the
+    // failure is reported as the worker's (6033 and NOTIFY_FAILED).
     int StartInstallWorker(InstallStatus* status, CInstallLog* log);
     // Holds the worker still (at its next check, post or question) or lets it
     // go on. 0 when there is no worker (none started, or it has ended).

@@ -220,11 +220,8 @@ void CWizardDlg::StartCopying() {
     status_.SetDetail(std::string());
     status_.SetPosition(0);
     status_.progressPending = false;
-    if (!engine_.StartInstallWorker(&status_, &log_)) {
-        // A copying page with no worker behind it would wait for ever.
-        status_.SetText(StatusText(os_, kIdsFolderCantBeCreated, state_.folders.targetDir));
-        PostMessageA(Window(), kWmInstallNotify, NOTIFY_FAILED, 0);
-    }
+    // A start the system refuses reports itself as the worker's failure.
+    engine_.StartInstallWorker(&status_, &log_);
 }
 
 void CWizardDlg::Back() {

@@ -9,12 +9,12 @@
 #include "app/switches.h"
 #include "engine_fixture.h"
 #include "platform/memory.h"
+#include "sweep_support.h"
 
 namespace cabsetup::testing {
 namespace {
 
 constexpr char kTool[] = "C:\\Program Files\\Tool";
-using Tree_ = std::map<std::string, std::string>;
 
 class EngineRefusals : public EngineTest {
 protected:
@@ -40,14 +40,17 @@ protected:
         PutOldInstallation();
         Run();
         EXPECT_EQ(LastCode(), NOTIFY_DONE) << wizard_.failedText;
-        installed_ = Tree(os_, kTool);
+        installed_ = Now();
     }
 
     void PutOldInstallation() {
-        std::filesystem::remove_all(os_.HostPath(kTool));
+        std::filesystem::remove_all(host_.HostPath(kTool));
         for (const char* name : {"a.bin", "b.txt", "keep.txt"}) WriteFile(std::string(kTool) + "\\" + name, std::string("old ") + name);
-        old_ = Tree(os_, kTool);
+        host_.SetAttributes(std::string(kTool) + "\\keep.txt", kAttrReadOnly);
+        old_ = Now();
     }
+
+    Tree Now() { return Snapshot(host_, root_); }
 
     void Run() {
         log_ = CInstallLog();
@@ -59,21 +62,17 @@ protected:
 
     // What must hold after any run, failed or not.
     void CheckInvariants(const std::string& what) {
-        const Tree_ now = Tree(os_, kTool);
-        for (const auto& [path, entry] : now) {
-            EXPECT_EQ(path.find(".cabsetup-"), std::string::npos) << what << ": left beside the files: " << path;
-            auto before = old_.find(path), after = installed_.find(path);
-            bool whole = (before != old_.end() && before->second == entry) ||
-                         (after != installed_.end() && after->second == entry);
-            EXPECT_TRUE(whole) << what << ": " << path << " is neither the old file nor the new one";
-        }
-        for (const auto& [path, entry] : old_)
-            EXPECT_TRUE(now.count(path)) << what << ": " << path << " existed before and is gone";
+        const Tree now = Now();
+        // Every path as it was or as an uninterrupted run leaves it (the
+        // workspace gone, nothing left beside the files), in the target
+        // and everywhere else.
+        for (const std::string& p : NeitherOldNorNew(old_, installed_, now, [](const std::string&) { return true; }))
+            ADD_FAILURE() << what << ": " << p;
         EXPECT_TRUE(WorkspaceGone()) << what;
         const unsigned last = LastCode();
         if (last == NOTIFY_DONE) {
             // Success only when everything the package asked for happened.
-            EXPECT_EQ(now, installed_) << what;
+            EXPECT_TRUE(now == installed_) << what;
             EXPECT_EQ(state_.script.Second().registry.size(), 1u) << what << ": Data.inf's actions were dropped";
         } else {
             EXPECT_EQ(last, NOTIFY_FAILED) << what;
@@ -84,40 +83,42 @@ protected:
     // A clean run afterwards ends with the tree of an uninterrupted installation.
     void CheckCleanRerun(const std::string& what) {
         RefuseAllocations(0);
-        os_.FailNth(HostOp::StartThread, 0);
+        os_.Reset();
         Run();
         EXPECT_EQ(LastCode(), NOTIFY_DONE) << what << ": " << wizard_.failedText;
-        EXPECT_EQ(Tree(os_, kTool), installed_) << what;
+        EXPECT_TRUE(Now() == installed_) << what;
     }
 
-    Tree_ old_, installed_;
+    Tree old_, installed_;
 };
 
-TEST_F(EngineRefusals, RefusedWorkerThreadChangesNothing) {
+// A worker that never ran reports its failure as a worker does (the
+// wizard then ends as for any failed worker), and nothing has changed.
+TEST_F(EngineRefusals, RefusedWorkerThreadFailsAndChangesNothing) {
     PutOldInstallation();
-    std::filesystem::remove_all(root_ / "C" / "WINDOWS" / "temp");
     wizard_.codes.clear();
-    os_.FailNth(HostOp::StartThread, 1);
+    os_.FailNth(OsOp::StartThread, 1);
     {
         InstallEngine engine(os_, state_);
         EXPECT_EQ(engine.StartInstallWorker(&status_, &log_), 0);
         EXPECT_FALSE(engine.WorkerRunning());
         EXPECT_EQ(engine.PauseInstallWorker(1), 0);
     }
-    EXPECT_TRUE(wizard_.codes.empty());
-    EXPECT_EQ(Tree(os_, kTool), old_);
-    EXPECT_FALSE(std::filesystem::exists(root_ / "C" / "WINDOWS" / "temp"));
+    EXPECT_EQ(wizard_.codes, std::vector<unsigned>{NOTIFY_FAILED});
+    EXPECT_EQ(wizard_.failedText, "Folder  \"C:\\Program Files\\Tool\" can't be created.\n\nEnter another folder name.");
+    EXPECT_TRUE(Now() == old_);
     CheckCleanRerun("after a refused worker");
 }
 
 TEST_F(EngineRefusals, RefusedWriterThreadWritesOnTheWorkersThread) {
     // Every writer's start refused (the main set's and the linked set's).
     PutOldInstallation();
-    os_.FailNth(HostOp::StartThread, 2, 100);
+    os_.FailNth(OsOp::StartThread, 2, FaultyOs::kFromThenOn);
     Run();
-    EXPECT_GE(os_.Calls(HostOp::StartThread), 3);
+    EXPECT_EQ(os_.Calls(OsOp::StartThread), 3);
+    EXPECT_EQ(os_.Injected(), 2);
     EXPECT_EQ(LastCode(), NOTIFY_DONE) << wizard_.failedText;
-    EXPECT_EQ(Tree(os_, kTool), installed_);
+    EXPECT_TRUE(Now() == installed_);
     CheckInvariants("writer refused");
 }
 
