@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     }
     cabsetup::SetStatusFileOnLibraryFailure(status);
     // More than any address space holds: every system refuses it.
-    volatile std::size_t huge = std::size_t(1) << 50;
+    volatile std::size_t huge = static_cast<std::size_t>(-1) / 2;
     if (std::strcmp(mode, "new") == 0) {
         // Handed out, so that the request cannot be left out as unused.
         char* p = new char[huge];
