@@ -24,7 +24,7 @@ public:
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
 
     // Whether it has memory to write with: without it nothing may be handed over.
-    bool Ready() const { return !free_.empty(); }
+    bool Ready() const { return !buffers_.empty(); }
 
     // Starts a file of `size` bytes: written hidden at `fresh`, then put in
     // place at `destination`, and the old file (when one was set aside)
