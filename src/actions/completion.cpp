@@ -114,4 +114,9 @@ bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, Pro
     return true;
 }
 
+bool FinishInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter) {
+    return CompleteInstallation(os, state, log, waiter) &&
+           (state.script.First().header.setupKind != kSetupKindFull || log.Save(os, state.Has(kSwitchNoChanges)));
+}
+
 }  // namespace cabsetup

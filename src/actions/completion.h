@@ -24,4 +24,9 @@ bool BuildUninstallValues(const SetupState& state, std::vector<UninstallValue>& 
 // initialised on this thread (S_FALSE included).
 bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter);
 
+// What follows the engine's NOTIFY_DONE: the completion step, then, for a
+// full installation, the log. A log that could not be written whole fails
+// it like any action: the uninstaller would leave behind what it does not list.
+bool FinishInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter);
+
 }  // namespace cabsetup

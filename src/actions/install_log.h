@@ -26,7 +26,7 @@ public:
         folder_.clear();
     }
     // Sorts the records longest first and writes folder\flist.lst; with
-    // noChanges the old file is only deleted. False when a write failed: a
+    // noChanges nothing is written or deleted. False when a write failed: a
     // log cut short would make the uninstaller leave files behind. A log
     // that cannot be created at all is skipped silently, as before.
     bool Save(Os& os, bool noChanges);

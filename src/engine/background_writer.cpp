@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/start_thread.h"
+#include "platform/memory.h"
 
 namespace cabsetup {
 
@@ -26,24 +26,32 @@ bool SamePath(const std::string& a, const std::string& b) {
 }  // namespace
 
 BackgroundWriter::BackgroundWriter(Os& os) : os_(os) {
+    // As many buffers as the system grants, up to eight: one is enough to
+    // write with, only more slowly.
+    buffers_.reserve(kBuffers);
+    free_.reserve(kBuffers);
     for (std::size_t i = 0; i < kBuffers; ++i) {
-        buffers_.push_back(std::make_unique<unsigned char[]>(kBufferSize));
+        auto buffer = TryAllocate<unsigned char>(kBufferSize);
+        if (!buffer) break;
+        buffers_.push_back(std::move(buffer));
         free_.push_back(i);
     }
-    Start();
+    if (Ready()) Start();
 }
 
 BackgroundWriter::~BackgroundWriter() {
     Drain();
-    if (threaded_) {
+    if (thread_) {
         Push(Item{Item::Quit, nullptr, 0, 0, false});
-        thread_.join();
+        thread_->Join();
     }
 }
 
 void BackgroundWriter::Start() {
-    // A system that refuses a second thread gets its files written inline.
-    threaded_ = StartThread(thread_, [this] { Run(); });
+    // A system that refuses a second thread gets its files written on the
+    // worker's own thread: the same writes in the same order, only without
+    // the overlap with decoding, so the installation need not fail for it.
+    thread_ = os_.StartThread([this] { Run(); });
 }
 
 void BackgroundWriter::Run() {
@@ -62,7 +70,7 @@ void BackgroundWriter::Run() {
 }
 
 void BackgroundWriter::Push(Item item) {
-    if (!threaded_) {
+    if (!thread_) {
         Handle(item);
         return;
     }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/set_aside.h"
@@ -23,6 +22,9 @@ public:
     ~BackgroundWriter();
     BackgroundWriter(const BackgroundWriter&) = delete;
     BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    // Whether it has memory to write with: without it nothing may be handed over.
+    bool Ready() const { return !buffers_.empty(); }
 
     // Starts a file of `size` bytes: written hidden at `fresh`, then put in
     // place at `destination`, and the old file (when one was set aside)
@@ -73,8 +75,7 @@ private:
     bool failed_ = false;
     std::deque<std::string> pending_;  // destinations of the files not yet finished
     std::unique_ptr<File> current_;  // the file the thread is writing
-    std::thread thread_;
-    bool threaded_ = false;
+    Os::ThreadPtr thread_;
 };
 
 }  // namespace cabsetup

@@ -64,6 +64,11 @@ bool InstallEngine::ExtractAllCabinets() {
     // "/p" writes nothing and needs none.
     std::unique_ptr<BackgroundWriter> writer;
     if (!state_.Has(kSwitchNoChanges)) writer = std::make_unique<BackgroundWriter>(os_);
+    // Without memory to write with, no file can be placed.
+    if (writer && !writer->Ready()) {
+        SetStatusText(kIdsCantFindData);
+        return false;
+    }
     writer_ = writer.get();
     enum class Outcome { Done, Failed, FailedWithText, Stopped } outcome = Outcome::Done;
     const VolumeHeader& h = reader_.CurrentHeader();
@@ -144,7 +149,7 @@ bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& recor
     std::string cabinet = state_.workDir + "\\" + std::to_string(expected) + ".cab";
     if (shape == CabinetShape::Other) {
         os_.DeleteFile(cabinet);
-        const std::vector<unsigned char>& taken = cabinet_.Consumed();
+        std::span<const unsigned char> taken = cabinet_.Consumed();
         std::size_t takenSize = systemUnpackerOnly ? 0 : taken.size();
         if (!reader_.CopyCabinetData(record, cabinet, true, taken.data(), takenSize)) return false;
     }

@@ -1,13 +1,13 @@
 #include "engine/install_worker.h"
 
 #include <chrono>
+#include <thread>
 
 #include "app/folders.h"
 #include "app/message_text.h"
 #include "app/paths.h"
 #include "app/switches.h"
 #include "engine/workspace.h"
-#include "platform/start_thread.h"
 
 namespace cabsetup {
 
@@ -19,27 +19,32 @@ InstallEngine::InstallEngine(Os& os, SetupState& state) : os_(os), state_(state)
 }
 
 InstallEngine::~InstallEngine() {
-    if (thread_.joinable()) {
+    if (thread_) {
         StopInstallWorker();
     }
 }
 
 int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
-    if (thread_.joinable()) return 0;  // the worker runs once
+    if (thread_) return 0;  // the worker runs once
     stopRequested_ = false;
     // Running from here on, so that a pause right after the start holds it.
     workerRunning_ = true;
     status_ = status;
     log_ = log;
-    if (!StartThread(thread_, [this] { InstallWorkerMain(); })) {
+    thread_ = os_.StartThread([this] { InstallWorkerMain(); });
+    if (!thread_) {
         workerRunning_ = false;
+        // A worker that never ran has failed, and says so as a worker says
+        // it: the copying page must not wait for it for ever.
+        SetFolderStatus(state_.folders.targetDir);
+        PostFinal(NOTIFY_FAILED);
         return 0;
     }
     return 1;
 }
 
 int InstallEngine::PauseInstallWorker(int suspend) {
-    if (!thread_.joinable() || !workerRunning_) return 0;
+    if (!thread_ || !workerRunning_) return 0;
     pauseMissedQuestion_ = !gate_.Pause(suspend != 0);
     return 1;
 }
@@ -60,7 +65,10 @@ int InstallEngine::StopInstallWorker() {
 }
 
 void InstallEngine::Join() {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    if (thread_ && !thread_->IsCurrent()) {
+        thread_->Join();
+        thread_.reset();
+    }
 }
 
 bool InstallEngine::Check() {
@@ -176,7 +184,14 @@ bool InstallEngine::RunSteps() {
         return Fail();
     }
     if (!Check()) return false;
-    state_.script.LoadScript(os_, false, ParentFolder(os_.Mbcs(), path), state_.sourceDir);
+    // A missing or invalid Data.inf adds nothing; one that is there but
+    // could not be held in memory would silently drop its actions.
+    bool memoryRefused = false;
+    state_.script.LoadScript(os_, false, ParentFolder(os_.Mbcs(), path), state_.sourceDir, &memoryRefused);
+    if (memoryRefused) {
+        SetStatusText(kIdsCantFindData);
+        return Fail();
+    }
     if (!path.empty()) {
         if (!reader_.OpenVolume(path, &version)) return Fail();
         state_.script.SetVolumeVersion(version);

@@ -7,7 +7,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 
 #include "actions/install_log.h"
 #include "app/setup_state.h"
@@ -31,7 +30,9 @@ public:
     InstallEngine(const InstallEngine&) = delete;
     InstallEngine& operator=(const InstallEngine&) = delete;
 
-    // 1 when the worker thread was started.
+    // 1 when the worker thread was started; 0 when it runs already, or when
+    // the system refused a thread: then nothing has been done, and the
+    // failure is reported as the worker's (6033 and NOTIFY_FAILED).
     int StartInstallWorker(InstallStatus* status, CInstallLog* log);
     // Holds the worker still (at its next check, post or question) or lets it
     // go on. 0 when there is no worker (none started, or it has ended).
@@ -88,7 +89,7 @@ private:
     CabinetReader cabinet_;
     BackgroundWriter* writer_ = nullptr;  // while a set's cabinets are unpacked
     CVolumeLocator locator_;
-    std::thread thread_;
+    Os::ThreadPtr thread_;
     std::atomic<bool> stopRequested_{false}, workerRunning_{false};
     PauseGate gate_;
     bool pauseMissedQuestion_ = false;

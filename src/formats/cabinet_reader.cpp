@@ -7,6 +7,7 @@
 
 #include "formats/cabinet_format.h"
 #include "formats/little_endian.h"
+#include "platform/memory.h"
 
 namespace cabsetup {
 
@@ -44,19 +45,38 @@ bool CabinetReader::Take(CabinetSource& source, unsigned char* buffer, std::size
 }
 
 bool CabinetReader::Need(CabinetSource& source, std::size_t size) {
-    std::size_t have = header_.size();
+    std::size_t have = headerSize_;
     if (size <= have) return true;
-    if (size - have > remaining_) return false;
-    header_.resize(size);
-    return Take(source, header_.data() + have, size - have);
+    if (size - have > remaining_ || size > kHeaderLimit) return false;
+    // Grown to exactly what is needed and kept: after the first cabinets of
+    // a package no header needs more, and nothing beyond it is addressable.
+    if (size > capacity_) {
+        auto grown = TryAllocate<unsigned char>(size);
+        if (!grown) {
+            refused_ = true;
+            return false;
+        }
+        if (have) std::memcpy(grown.get(), header_.get(), have);
+        header_ = std::move(grown);
+        capacity_ = size;
+    }
+    if (!Take(source, header_.get() + have, size - have)) return false;
+    headerSize_ = size;
+    return true;
 }
 
 CabinetShape CabinetReader::ReadHeader(CabinetSource& source, std::uint32_t cabinetSize) {
-    header_.clear();
+    headerSize_ = 0;
+    refused_ = false;
+    CabinetShape shape = ReadHeaderFields(source, cabinetSize);
+    return refused_ ? CabinetShape::Damaged : shape;
+}
+
+CabinetShape CabinetReader::ReadHeaderFields(CabinetSource& source, std::uint32_t cabinetSize) {
     remaining_ = cabinetSize;
     tail_ = 0;
     // Too short or not a cabinet at all: whoever unpacks other cabinets says so.
-    if (!Need(source, kHeaderSize) || std::memcmp(header_.data(), "MSCF", 4) != 0) return CabinetShape::Other;
+    if (!Need(source, kHeaderSize) || std::memcmp(header_.get(), "MSCF", 4) != 0) return CabinetShape::Other;
     std::uint16_t flags = le::U16(&header_[kFlagsAt]);
     if (le::U16(&header_[kFolderCountAt]) != 1 || le::U16(&header_[kFileCountAt]) != 1 ||
         (flags & (kFlagPrevious | kFlagNext)))
@@ -121,13 +141,13 @@ bool CabinetReader::InflateBlock(const unsigned char* in, std::size_t inSize, un
 }
 
 bool CabinetReader::Decode(CabinetSource& source, CabinetSink* sink) {
-    if (!inflater_) inflater_ = std::make_unique<Inflater>();
+    if (!inflater_) inflater_.reset(new (std::nothrow) Inflater);
+    if (!inflater_) return false;
     Inflater& f = *inflater_;
-    if (!f.out) {
-        // Not cleared: every byte is written before it is read.
-        f.out.reset(new unsigned char[kHistory + kOutPiece]);
-        f.in.reset(new unsigned char[kDataHeaderSize + 255 + kMaxPackedBlock]);
-    }
+    // Not cleared: every byte is written before it is read.
+    if (!f.out) f.out = TryAllocate<unsigned char>(kHistory + kOutPiece);
+    if (!f.in) f.in = TryAllocate<unsigned char>(kDataHeaderSize + 255 + kMaxPackedBlock);
+    if (!f.out || !f.in) return false;
     unsigned char* out = f.out.get();
     // out[0] holds the folder's byte at `base`; `flushed` is how far the
     // folder has been handed on (or passed over, before the file's offset).

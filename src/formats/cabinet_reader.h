@@ -11,7 +11,7 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
+#include <span>
 
 namespace cabsetup {
 
@@ -43,27 +43,34 @@ public:
     CabinetReader& operator=(const CabinetReader&) = delete;
 
     // Reads the header up to the first data block; the cabinet is `cabinetSize`
-    // bytes long in its container and nothing is read beyond that.
+    // bytes long in its container and nothing is read beyond that. Memory
+    // refused for the header counts as Damaged: the cabinet cannot be read.
     CabinetShape ReadHeader(CabinetSource& source, std::uint32_t cabinetSize);
     // The bytes ReadHeader consumed (the whole header for OneFile, as much
     // as it needed to decide for Other).
-    const std::vector<unsigned char>& Consumed() const { return header_; }
+    std::span<const unsigned char> Consumed() const { return {header_.get(), headerSize_}; }
     // Of a OneFile cabinet.
     std::uint32_t FileSize() const { return fileSize_; }
     // Bytes of the cabinet not yet read (after Decode: what follows the cabinet's end).
     std::uint32_t Remaining() const { return remaining_ + tail_; }
 
     // Decodes every data block of a OneFile cabinet, checking each block's
-    // checksum and size, and gives the file's bytes to `sink` (none: check only).
+    // checksum and size, and gives the file's bytes to `sink` (none: check
+    // only). False also when the memory to decode with is refused.
     bool Decode(CabinetSource& source, CabinetSink* sink);
 
 private:
+    CabinetShape ReadHeaderFields(CabinetSource& source, std::uint32_t cabinetSize);
     bool Need(CabinetSource& source, std::size_t size);
     bool Take(CabinetSource& source, unsigned char* buffer, std::size_t size);
     bool InflateBlock(const unsigned char* in, std::size_t inSize, unsigned char* out, std::size_t outSize,
                       std::size_t history);
 
-    std::vector<unsigned char> header_;
+    // The header's size comes from the package: memory refused for it makes
+    // the cabinet unreadable, never ends the program.
+    std::unique_ptr<unsigned char[]> header_;
+    std::size_t headerSize_ = 0, capacity_ = 0;
+    bool refused_ = false;
     std::uint32_t remaining_ = 0, tail_ = 0, fileSize_ = 0, fileOffset_ = 0;
     std::uint32_t dataOffset_ = 0;
     std::uint16_t blocks_ = 0;

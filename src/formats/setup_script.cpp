@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "formats/little_endian.h"
+#include "platform/memory.h"
 
 namespace cabsetup {
 
@@ -181,7 +182,9 @@ bool WriteScript(const ScriptHalf& script, std::vector<unsigned char>& out, std:
     return w.Ok();
 }
 
-bool SetupScript::LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir) {
+bool SetupScript::LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir,
+                             bool* memoryRefused) {
+    if (memoryRefused) *memoryRefused = false;
     ScriptHalf& half = first ? first_ : second_;
     half = {};
     Os::HandlePtr file = os.OpenRead(first ? sourceDir + "\\setup.inf" : folder + "\\Data.inf");
@@ -199,11 +202,17 @@ bool SetupScript::LoadScript(Os& os, bool first, const std::string& folder, cons
     std::uint64_t total = ScriptSize(header);
     if (total > fileSize || total > kMaxScriptBytes) return false;
 
-    std::vector<unsigned char> bytes(static_cast<std::size_t>(total));
-    std::memcpy(bytes.data(), head, sizeof head);
-    std::size_t want = bytes.size() - sizeof head;
-    if (want && (!os.Read(*file, bytes.data() + sizeof head, want, got) || got != want)) return false;
-    return ParseScript(bytes.data(), bytes.size(), half);
+    // Its size is the package's: memory refused for it fails the loading.
+    std::size_t size = static_cast<std::size_t>(total);
+    std::unique_ptr<unsigned char[]> bytes = TryAllocate<unsigned char>(size);
+    if (!bytes) {
+        if (memoryRefused) *memoryRefused = true;
+        return false;
+    }
+    std::memcpy(bytes.get(), head, sizeof head);
+    std::size_t want = size - sizeof head;
+    if (want && (!os.Read(*file, bytes.get() + sizeof head, want, got) || got != want)) return false;
+    return ParseScript(bytes.get(), size, half);
 }
 
 }  // namespace cabsetup

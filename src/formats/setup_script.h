@@ -92,7 +92,10 @@ public:
     void SetVolumeVersion(const std::string& v) { volumeVersion_ = v; }
 
     // first: sourceDir\setup.inf (folder unused); otherwise folder\Data.inf.
-    bool LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir);
+    // `memoryRefused` tells a script that is there but could not be held
+    // in memory from one that is missing or invalid.
+    bool LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir,
+                    bool* memoryRefused = nullptr);
     void SetFirst(ScriptHalf half) { first_ = std::move(half); }
     void SetSecond(ScriptHalf half) { second_ = std::move(half); }
     void ClearFirst() { first_ = {}; }

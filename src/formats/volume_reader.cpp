@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "formats/little_endian.h"
+#include "platform/memory.h"
 
 namespace cabsetup {
 
@@ -129,7 +130,8 @@ bool VolumeReader::CopyCabinetData(const CabinetRecord& record, const std::strin
     if (!write) return SkipStream(record.cabinetSize - alreadyRead);
     Os::HandlePtr cabinet = os_.CreateAlways(cabinetPath);
     if (!cabinet || (alreadyRead > 0 && !os_.Write(*cabinet, prefix, alreadyRead))) return false;
-    auto buffer = std::make_unique<unsigned char[]>(kCopyPiece);
+    auto buffer = TryAllocate<unsigned char>(kCopyPiece);
+    if (!buffer) return false;
     for (std::uint32_t done = static_cast<std::uint32_t>(alreadyRead); done < record.cabinetSize;) {
         std::size_t piece = std::min<std::size_t>(kCopyPiece, record.cabinetSize - done);
         if (!ReadStream(buffer.get(), piece) || !os_.Write(*cabinet, buffer.get(), piece)) return false;

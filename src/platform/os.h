@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -73,6 +74,15 @@ public:
         virtual ~Handle() = default;
     };
     using HandlePtr = std::unique_ptr<Handle>;
+    // A thread of this process. Destroying one that has not been joined waits for it.
+    class Thread {
+    public:
+        virtual ~Thread() = default;
+        virtual void Join() = 0;
+        // Whether the calling thread is this one (a thread never waits for itself).
+        virtual bool IsCurrent() const = 0;
+    };
+    using ThreadPtr = std::unique_ptr<Thread>;
 
     virtual ~Os() = default;
 
@@ -148,6 +158,11 @@ public:
     // The process has ended, or its state cannot be read (the wait ends then
     // too). Asks the handle, not the exit code: a program may exit with 259.
     virtual bool ProcessEnded(Handle& process) = 0;
+
+    // Runs `body` on a new thread (CreateThread, through the runtime's
+    // _beginthreadex); null when the system refuses one, which callers
+    // handle as a failed step, never as the program's end.
+    virtual ThreadPtr StartThread(std::function<void()> body) = 0;
 
     // System.
     virtual std::string WindowsDirectory() = 0;  // GetWindowsDirectoryA, 255-char buffer

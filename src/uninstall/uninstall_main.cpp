@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/library_failures.h"
 #include "app/paths.h"
 #include "app/startup.h"
 #include "platform/win32/win32_os.h"
@@ -181,6 +182,7 @@ int Run(const char* commandLine) {
     RestrictDllSearchPath();
     Win32Os os;
     Arguments a = Parse(commandLine);
+    SetStatusFileOnLibraryFailure(a.status);
     if (!a.from.empty()) return RunCopy(os, a);
 
     if (!a.unattended && !a.asked &&

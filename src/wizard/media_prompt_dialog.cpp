@@ -46,7 +46,17 @@ bool CMediaPromptDlg::OnCommand(int id, int) {
 }
 
 void CMediaPromptDlg::OnOK() {
-    path = ItemText(IDC_PROMPT_PATH);
+    std::string typed = ItemText(IDC_PROMPT_PATH);
+    // A path too long to reach the engine whole is refused here, where the
+    // user can still shorten it, instead of being cut into another path.
+    if (!MediaAnswerFits(typed)) {
+        MessageBeep(MB_ICONEXCLAMATION);
+        HWND field = Item(IDC_PROMPT_PATH);
+        SetFocus(field);
+        SendMessageA(field, EM_SETSEL, 0, -1);
+        return;
+    }
+    path = typed;
     End(IDOK);
 }
 

@@ -26,6 +26,14 @@ std::string FillMediaPrompt(const CodePage& cp, std::string prompt, const MediaP
     return prompt;
 }
 
+bool MediaAnswerFits(const std::string& path) { return path.size() < kStatusFieldSize; }
+
+void AnswerMediaRequest(InstallStatus& status, bool given, const std::string& path) {
+    const bool answered = given && MediaAnswerFits(path);
+    status.SetText(answered ? "TRUE" : "FALSE");
+    status.SetDetail(answered ? path : std::string());
+}
+
 std::string OpenFileFilter(const CodePage& cp, const std::string& barSeparated) {
     std::string filter = barSeparated;
     for (std::size_t i = 0; i < filter.size(); i += cp.CharLength(filter, i))

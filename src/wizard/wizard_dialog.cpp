@@ -13,6 +13,7 @@
 #include "app/switches.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
+#include "wizard/media_prompt_text.h"
 #include "wizard/page_flow.h"
 #include "wizard/program_wait_dialog.h"
 
@@ -219,11 +220,8 @@ void CWizardDlg::StartCopying() {
     status_.SetDetail(std::string());
     status_.SetPosition(0);
     status_.progressPending = false;
-    if (!engine_.StartInstallWorker(&status_, &log_)) {
-        // A copying page with no worker behind it would wait for ever.
-        status_.SetText(StatusText(os_, kIdsFolderCantBeCreated, state_.folders.targetDir));
-        PostMessageA(Window(), kWmInstallNotify, NOTIFY_FAILED, 0);
-    }
+    // A start the system refuses reports itself as the worker's failure.
+    engine_.StartInstallWorker(&status_, &log_);
 }
 
 void CWizardDlg::Back() {
@@ -294,12 +292,8 @@ void CWizardDlg::OnEngine(unsigned code) {
         // A stopping engine's question is answered at once: the wizard may be
         // waiting for that engine to end.
         std::string answer;
-        if (!engine_.StopRequested() && AskForFile(os_, Window(), status_.Text(), status_.Detail(), answer)) {
-            status_.SetText("TRUE");
-            status_.SetDetail(answer);
-        } else {
-            status_.SetText("FALSE");
-        }
+        bool given = !engine_.StopRequested() && AskForFile(os_, Window(), status_.Text(), status_.Detail(), answer);
+        AnswerMediaRequest(status_, given, answer);
         break;
     }
     default: break;
@@ -309,12 +303,7 @@ void CWizardDlg::OnEngine(unsigned code) {
 void CWizardDlg::Complete() {
     engine_.Join();  // the worker's last log lines are in before the step adds its own
     DialogWaiter waiter(os_, Window());
-    // A log that could not be written whole fails the step like any action:
-    // the uninstaller would leave behind what it does not list.
-    bool completed = CompleteInstallation(os_, state_, log_, waiter) &&
-                     (state_.script.First().header.setupKind != kSetupKindFull ||
-                      log_.Save(os_, state_.Has(kSwitchNoChanges)));
-    if (!completed) {
+    if (!FinishInstallation(os_, state_, log_, waiter)) {
         if (!state_.Has(kSwitchStatusFile)) ShowMessage(os_, os_.LoadString(kIdsCompletionFailed), std::string(), kMbOk);
         Close(kExitFatal);
         return;

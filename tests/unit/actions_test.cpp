@@ -7,6 +7,7 @@
 #include "actions/shortcut_action.h"
 #include "app/startup.h"
 #include "app/switches.h"
+#include "formats/little_endian.h"
 #include "host_sandbox.h"
 
 namespace cabsetup::testing {
@@ -46,12 +47,16 @@ public:
     }
     ScriptHalf& First() { return const_cast<ScriptHalf&>(state_.script.First()); }
     ActionContext Context() { return {os_, state_, log_}; }
+    // A value as a reader sees it: a number only as REG_DWORD of four bytes,
+    // a text only as REG_SZ ending in its zero; anything else says what it is.
     std::string Value(RegRoot root, const std::string& key, const std::string& name) {
         std::uint32_t type = 0;
         std::vector<unsigned char> data;
         if (!host_.RegistryValue(root, key, name, type, data)) return "<absent>";
-        if (type == kRegDword) return "dword:" + std::to_string(data.size());
-        return std::string(data.begin(), data.end() - (data.empty() ? 0 : 1));
+        if (type == kRegDword && data.size() == 4) return "dword:" + std::to_string(le::U32(data.data()));
+        if (type != kRegSz) return "<type " + std::to_string(type) + ", " + std::to_string(data.size()) + " bytes>";
+        if (data.empty() || data.back() != 0) return "<REG_SZ without its zero>";
+        return std::string(data.begin(), data.end() - 1);
     }
     bool Complete() {
         PollingWaiter waiter(os_);
@@ -90,7 +95,7 @@ TEST_F(ActionsTest, RegistryRecordsResultsAndLogLines) {
         EXPECT_EQ(log_.Text(), c.log) << c.record.keyPath;
     }
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\New", "Path"), "C:\\Tool");
-    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Old", "n"), "dword:4");
+    EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Old", "n"), "dword:16909060");
     EXPECT_EQ(Value(RegRoot::LocalMachine, "", "v"), "root");
     EXPECT_TRUE(host_.RegistryKeyExists(RegRoot::CurrentUser, "Software\\Typeless"));
     EXPECT_EQ(Value(RegRoot::CurrentUser, "Software\\Typeless", "v"), "<absent>");

@@ -224,6 +224,30 @@ TEST_F(CabinetReaderTest, UnpacksWhatTheWriterAndGcabMake) {
     }
 }
 
+// Files larger than the reader's output buffer (32 KiB of history and 512
+// KiB of output): each MSZIP block refers back up to 30,011 bytes into the
+// block before, so the history must survive every turnover of the buffer.
+TEST_F(CabinetReaderTest, MszipHistorySurvivesEveryTurnoverOfTheOutputBuffer) {
+    constexpr std::size_t kBuffer = 32768 + 512 * 1024, kPeriod = 30011;
+    for (std::size_t size : {kBuffer + 1, kBuffer + cab::kBlockSize + 5, 3 * kBuffer + 12345}) {
+        // Pseudo-random blocks repeating: no match is shorter than the period.
+        Bytes data = Payload(size, false);
+        for (std::size_t i = kPeriod; i < data.size(); ++i) data[i] = data[i - kPeriod];
+        const Bytes cab = WithHistory(data);
+        // Compressed well below its size: the blocks do refer back.
+        ASSERT_LT(cab.size(), size / 4) << size;
+        Decoded d = Decode(cab);
+        ASSERT_EQ(d.shape, CabinetShape::OneFile) << size;
+        EXPECT_TRUE(d.ok) << size;
+        ASSERT_EQ(d.out.size(), data.size()) << size;
+        EXPECT_TRUE(std::equal(d.out.begin(), d.out.end(), data.begin())) << size;
+        EXPECT_TRUE(Mspack(cab) == data) << size;
+        // The same through our writer's blocks, which keep no history.
+        Decoded plain = Decode(Written(data, CabinetCompression::Mszip));
+        EXPECT_TRUE(plain.ok && plain.out == data) << size;
+    }
+}
+
 TEST_F(CabinetReaderTest, ReservesAndCabinetsOfOtherShapes) {
     Bytes data = Payload(100000, true);
     Bytes reserved = WithReserves(Written(data, CabinetCompression::Mszip), 4);
@@ -284,6 +308,15 @@ TEST_F(CabinetReaderTest, DamageIsAnErrorNeverAWrongFile) {
          0, CabinetShape::Damaged},
         {"file entry inside the folders", CabinetCompression::Mszip, [](Bytes& c) { le::PutU32(&c[cab::kFilesOffsetAt], 40); },
          0, CabinetShape::Damaged},
+        // A file table that runs into the data area is refused, never read out of the blocks.
+        {"file table starting where the data starts", CabinetCompression::Mszip,
+         [](Bytes& c) { le::PutU32(&c[cab::kFilesOffsetAt], kFirstBlockAt); }, 0, CabinetShape::Damaged},
+        {"file entry's fixed part running into the data", CabinetCompression::Mszip,
+         [](Bytes& c) { le::PutU32(&c[cab::kFilesOffsetAt], kFirstBlockAt - 10); }, 0, CabinetShape::Damaged},
+        {"data starting inside the file entry", CabinetCompression::Stored,
+         [](Bytes& c) { le::PutU32(&c[kFolderAt], kFileAt + 12); }, 0, CabinetShape::Damaged},
+        {"data starting inside the file's name", CabinetCompression::Stored,
+         [](Bytes& c) { le::PutU32(&c[kFolderAt], kFileAt + 16 + 4); }, 0, CabinetShape::Damaged},
         {"file name without its end", CabinetCompression::Mszip, [](Bytes& c) { c[kFirstBlockAt - 1] = 'x'; },
          0, CabinetShape::Damaged},
         {"file in another folder", CabinetCompression::Mszip, [](Bytes& c) { le::PutU16(&c[kFileAt + 8], 1); },

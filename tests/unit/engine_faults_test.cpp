@@ -6,9 +6,12 @@
 #include <cstring>
 #include <fstream>
 
+#include "actions/completion.h"
+#include "app/switches.h"
 #include "engine/engine_messages.h"
 #include "engine/workspace.h"
 #include "engine_fixture.h"
+#include "sweep_support.h"
 #include "formats/volume_reader.h"
 
 namespace cabsetup::testing {
@@ -16,6 +19,7 @@ namespace {
 
 constexpr char kTool[] = "C:\\Program Files\\Tool";
 using EngineSandbox = HostSandbox;
+
 
 TEST_F(EngineTest, LeftoverCopyAlwaysGoesBackBeforeTheRecordIsHandled) {
     const std::string dest = std::string(kTool) + "\\a.dll";
@@ -48,6 +52,41 @@ TEST_F(EngineTest, LeftoverCopyAlwaysGoesBackBeforeTheRecordIsHandled) {
         EXPECT_FALSE(Exists(dest + ".cabsetup-old")) << c.what;
         EXPECT_NE(log_.Text().find("FILE    " + dest + "\n"), std::string::npos) << c.what;
     }
+}
+
+// A dry run over an installation, through the engine and the completion step
+// as the wizard runs them: it succeeds and leaves every file as it was, the
+// uninstaller's list included.
+TEST_F(EngineTest, NoChangesRunOverAnInstallationLeavesItAsItWas) {
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("a", 70000), "<TARGET_DIR>\\a.bin", ReplaceAlways));
+    m.files.push_back(File(Payload("b", 300), "<TARGET_DIR>\\sub\\b.txt"));
+    m.files.push_back(File(Payload("e", 0), "<TARGET_DIR>\\empty.txt", ReplaceAlways));
+    Build(m);
+    ASSERT_TRUE(state_.script.LoadScript(os_, true, std::string(), state_.sourceDir));
+    auto run = [&] {
+        log_ = CInstallLog();
+        wizard_.codes.clear();
+        Install();
+        EXPECT_EQ(LastCode(), NOTIFY_DONE) << wizard_.failedText;
+        host_.SetComInitialised(false);
+        PollingWaiter waiter(os_);
+        return FinishInstallation(os_, state_, log_, waiter);
+    };
+    ASSERT_TRUE(run());
+    const std::string flist = ReadFile(std::string(kTool) + "\\flist.lst");
+    ASSERT_NE(flist.find("FILE    C:\\Program Files\\Tool\\sub\\b.txt\n"), std::string::npos) << flist;
+    // The user has since changed a file the package would replace.
+    WriteFile(std::string(kTool) + "\\sub\\b.txt", "the user's b");
+    const Tree before = Snapshot(host_, root_);
+
+    state_.switchFlags = kSwitchNoChanges;
+    EXPECT_TRUE(run());
+    // Nothing anywhere changed: files, attributes, registry.
+    for (const std::string& p : NeitherOldNorNew(before, before, Snapshot(host_, root_), [](const std::string&) { return true; }))
+        ADD_FAILURE() << "the dry run changed " << p;
+    EXPECT_EQ(ReadFile(std::string(kTool) + "\\flist.lst"), flist);
+    EXPECT_TRUE(WorkspaceGone());
 }
 
 TEST_F(EngineTest, ReplacingUpToThePathLimitNeverClaimsAFileInUse) {

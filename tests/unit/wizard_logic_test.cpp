@@ -94,6 +94,37 @@ TEST(MediaPrompt, DriveLabelAndWording) {
     EXPECT_EQ(OpenFileFilter(cp, "DAT file (*.dat)|*.dat||"), std::string("DAT file (*.dat)\0*.dat\0\0\0\0", 26));
 }
 
+// The answer reaches the engine whole or not at all: a path too long for
+// its field is refused, also where byte 255 falls inside a character.
+TEST(MediaPrompt, AnswerTooLongForItsFieldIsRefusedNeverCut) {
+    const std::string hangul = "\xC7\xD1";  // one double-byte character of code page 949
+    struct Case {
+        const char* what;
+        std::string path;
+        bool accepted;
+    } cases[] = {
+        {"255 bytes", "C:\\" + std::string(252, 'a'), true},
+        {"256 bytes", "C:\\" + std::string(253, 'a'), false},
+        {"a double-byte character ending at byte 255", "C:\\" + std::string(250, 'a') + hangul, true},
+        {"a double-byte character across bytes 255 and 256", "C:\\" + std::string(251, 'a') + hangul, false},
+        {"double-byte characters only, 256 bytes", "C:\\" + [&] { std::string h; for (int i = 0; i < 126; ++i) h += hangul; return h; }() + "x",
+         false},
+        {"empty", "", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MediaAnswerFits(c.path), c.accepted) << c.what;
+        InstallStatus status;
+        status.SetText("C:\\looked\\for\\Data2.dat");
+        status.SetDetail("Data2.dat");
+        AnswerMediaRequest(status, true, c.path);
+        EXPECT_EQ(status.Text(), c.accepted ? "TRUE" : "FALSE") << c.what;
+        // What the engine reads is the user's path exactly, or nothing.
+        EXPECT_EQ(status.Detail(), c.accepted ? c.path : std::string()) << c.what;
+        AnswerMediaRequest(status, false, c.path);
+        EXPECT_EQ(status.Text(), "FALSE") << c.what;
+    }
+}
+
 // A bitmap file of the given shape; pixel bytes count up from 1.
 std::vector<std::uint8_t> Bmp(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t infoSize = 40,
                               std::uint32_t compression = 0) {

@@ -22,6 +22,8 @@ constexpr char kTarget[] = "C:\\Program Files\\Example Software\\Hello";
 constexpr char kUninstall[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ExampleHello";
 constexpr char kMarker[] = "C:\\windows\\temp\\hello-ran.txt";
 
+// A value as a reader sees it: a number only as REG_DWORD, a text only as
+// REG_SZ ending in its zero; anything else says what it is.
 std::string Value(HKEY root, const std::string& key, const std::string& name) {
     BYTE data[1024] = {};
     DWORD size = sizeof data, type = 0;
@@ -30,8 +32,10 @@ std::string Value(HKEY root, const std::string& key, const std::string& name) {
     LONG r = RegQueryValueExA(k, name.c_str(), nullptr, &type, data, &size);
     RegCloseKey(k);
     if (r != ERROR_SUCCESS) return "<absent>";
-    if (type == REG_DWORD) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
-    return reinterpret_cast<char*>(data);
+    if (type == REG_DWORD && size == 4) return "dword:" + std::to_string(*reinterpret_cast<DWORD*>(data));
+    if (type != REG_SZ) return "<type " + std::to_string(type) + ", " + std::to_string(size) + " bytes>";
+    if (size == 0 || data[size - 1] != 0) return "<REG_SZ without its zero>";
+    return std::string(reinterpret_cast<char*>(data), size - 1);
 }
 
 void SetValue(const std::string& key, const std::string& name, const std::string& value) {
@@ -196,6 +200,34 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
         ASSERT_EQ(run.boxTexts.size(), 1u) << r.what;
         EXPECT_EQ(run.boxTexts[0], r.message) << r.what;
     }
+}
+
+// A dry run over an installation reports success and changes nothing: the
+// uninstaller's list stays byte for byte, and the uninstaller still removes
+// the package afterwards.
+TEST_F(HelloPackages, DryRunOverAnInstallationKeepsItsLog) {
+    if (std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP();
+    const std::string t = kTarget;
+    ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u);
+    const std::string flist = wine::ReadText(t + "\\flist.lst");
+    ASSERT_NE(flist, "<missing>");
+    const std::string hello = wine::ReadText(t + "\\bin\\hello.exe");
+    ASSERT_TRUE(wine::WriteBytes(folder_ / "pkg\\installerror.txt", {'o', 'l', 'd'}));
+
+    wine::SetupRun run = Run("pkg", "/p /a /s");
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(Status("pkg"), "Success");
+    EXPECT_EQ(wine::ReadText(t + "\\flist.lst"), flist);
+    EXPECT_EQ(wine::ReadText(t + "\\bin\\hello.exe"), hello);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), t);
+
+    run = wine::RunAndAnswerBoxes(t + "\\uninstall.exe", "Hello /a /s", folder_ / "pkg", 90000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(wine::ReadText(t + "\\bin\\hello.exe"), "<missing>");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), "<absent>");
 }
 
 bool KeyExists(HKEY root, const char* subkey) {

@@ -93,6 +93,35 @@ TEST_F(SetupExeTest, UpdateWithoutEarlierInstallation) {
     EXPECT_EQ(StatusFile(), "Error");
 }
 
+// When the standard library cannot go on (memory refused to a small need, a
+// length beyond any string), the programs end as every failure ends: 1603,
+// "Error" in the status file under "/s" and no box, else a box with the
+// system's text for the cause. The nothrow form stays fallible.
+TEST(LibraryFailure, EndsWith1603AndTheStatusFileSaysError) {
+    if (std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP();
+    wine::TestFolder folder("LibraryFailure");
+    char memory[512] = {};
+    ASSERT_GT(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                             ERROR_NOT_ENOUGH_MEMORY, 0, memory, sizeof memory, nullptr), 0u);
+    for (const char* mode : {"new", "length"}) {
+        ASSERT_TRUE(wine::WriteBytes(folder / "installerror.txt", {'S', 'u', 'c', 'c', 'e', 's', 's'}));
+        wine::SetupRun run = wine::RunAndAnswerBoxes(CABSETUP_LIBRARY_FAILURE_PROBE, std::string("/s ") + mode, folder.Path());
+        ASSERT_TRUE(run.finished) << mode;
+        EXPECT_EQ(run.exitCode, 1603u) << mode;
+        EXPECT_TRUE(run.boxTexts.empty()) << mode;
+        EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Error") << mode;
+
+        ASSERT_TRUE(DeleteFileA((folder / "installerror.txt").c_str()));
+        run = wine::RunAndAnswerBoxes(CABSETUP_LIBRARY_FAILURE_PROBE, mode, folder.Path());
+        EXPECT_EQ(run.exitCode, 1603u) << mode;
+        ASSERT_EQ(run.boxTexts.size(), 1u) << mode;
+        EXPECT_EQ(run.boxTexts[0], memory) << mode;
+        EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "<missing>") << mode;
+    }
+    wine::SetupRun run = wine::RunAndAnswerBoxes(CABSETUP_LIBRARY_FAILURE_PROBE, "/s nothrow", folder.Path());
+    EXPECT_EQ(run.exitCode, 7u);
+}
+
 // Wine takes a process's code page and language from the Linux locale it
 // starts with, and a child started by CreateProcess keeps its parent's: so
 // this runs only in the CTest run that starts the whole driver in Korean.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <thread>
 
+#include "app/switches.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "wine_support.h"
@@ -53,12 +54,17 @@ TEST(WineProgramWait, EndsWhenTheProcessEndsWhateverItsExitCode) {
 
 TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
     Win32Os os;
-    std::atomic<bool> sawFloppy{false};
+    std::atomic<bool> sawFloppy{false}, refusedLong{false};
     std::thread user([&] {
         HWND prompt = WaitForWindow("Insert Next Disk.");
         if (!prompt) return;
         sawFloppy = wine::DialogText(prompt, 1017) == "Insert [Data2] Disk to [A:] Drive." &&
                     wine::DialogText(prompt, 1018) == "a:\\Data2.dat" && wine::DialogText(prompt, IDOK) == "OK(&O)";
+        // A path too long for the field that carries it to the engine: OK refuses it, the prompt stays.
+        const std::string tooLong = "D:\\" + std::string(253, 'd');
+        SendMessageA(GetDlgItem(prompt, 1018), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(tooLong.c_str()));
+        SendMessageA(GetDlgItem(prompt, IDOK), BM_CLICK, 0, 0);
+        refusedLong = IsWindow(prompt) && IsWindowVisible(prompt) && wine::DialogText(prompt, 1018) == tooLong;
         SendMessageA(GetDlgItem(prompt, 1018), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("D:\\disk2\\Data2.dat"));
         PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     });
@@ -66,6 +72,7 @@ TEST(WineMediaPrompt, FloppyPromptAnsweredWithATypedPath) {
     EXPECT_EQ(AskForFile(os, nullptr, "a:\\Data2.dat", "Data2.dat", answer), 1);
     user.join();
     EXPECT_TRUE(sawFloppy);
+    EXPECT_TRUE(refusedLong);
     EXPECT_EQ(answer, "D:\\disk2\\Data2.dat");
 }
 
@@ -117,7 +124,8 @@ TEST(WineFolderBrowser, TypedFoldersAreCheckedBeforeTheBrowserCloses) {
     EXPECT_EQ(GetFileAttributesA(chosen.c_str()), INVALID_FILE_ATTRIBUTES);  // accepted, not created
 }
 
-// A package that asks for a restart, installed through the wizard in this process.
+// A package that asks for a restart, installed through the wizard in this
+// process, with a step back from the folder page on the way.
 class WineWizardRestart : public ::testing::TestWithParam<bool> {
 protected:
     WineWizardRestart() : folder_(std::string("WizardRestart") + (GetParam() ? "Finish" : "CloseBox")) {
@@ -155,13 +163,23 @@ protected:
 TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
     const bool finish = GetParam();
     std::atomic<bool> boxShownChecked{false};
+    // What Back from the folder page shows: the licence page, "I Agree"
+    // still checked, Next enabled; and Next then leads to the folder again.
+    std::atomic<bool> licenceShown{false}, agreeChecked{false}, nextEnabled{false}, folderAgain{false};
     std::thread user([&] {
         HWND w = WaitForWindow(caption_.c_str());
         if (!w) return;
         auto click = [&](int id) { SendMessageA(GetDlgItem(w, id), BM_CLICK, 0, 0); };
+        auto visible = [&](int id) { return IsWindowVisible(GetDlgItem(w, id)) != 0; };
         click(1001);
         click(1014);
         click(1001);
+        click(1002);
+        licenceShown = visible(1013) && visible(1014) && !visible(1007);
+        agreeChecked = SendMessageA(GetDlgItem(w, 1014), BM_GETCHECK, 0, 0) == BST_CHECKED;
+        nextEnabled = IsWindowEnabled(GetDlgItem(w, 1001)) != 0;
+        click(1001);
+        folderAgain = visible(1007) && !visible(1013);
         click(1001);
         // The restart box is the last thing the finish page shows.
         if (!wine::DrivenSetup::WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, 1024)) != 0; }, 60000)) return;
@@ -172,6 +190,10 @@ TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
     int exitCode = RunWizard(os_, state_);
     user.join();
     EXPECT_EQ(exitCode, 0);
+    EXPECT_TRUE(licenceShown);
+    EXPECT_TRUE(agreeChecked);
+    EXPECT_TRUE(nextEnabled);
+    EXPECT_TRUE(folderAgain);
     EXPECT_TRUE(boxShownChecked);
     EXPECT_EQ(os_.restarts, finish ? 1 : 0);
     // Wine reports the NT family: the privilege is always enabled there.
@@ -182,6 +204,73 @@ TEST_P(WineWizardRestart, FinishRestartsWithThePrivilegeTheCloseBoxDoesNot) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ends, WineWizardRestart, ::testing::Bool());
+
+// The real system, except that it refuses threads from the nth start on.
+class RefusingThreadsOs : public Win32Os {
+public:
+    explicit RefusingThreadsOs(int refuseFrom) : refuseFrom_(refuseFrom) {}
+    ThreadPtr StartThread(std::function<void()> body) override {
+        if (++starts < refuseFrom_) return Win32Os::StartThread(std::move(body));
+        ++refused;
+        return nullptr;
+    }
+    int starts = 0, refused = 0;
+
+private:
+    int refuseFrom_;
+};
+
+// An unattended run ("/a /s") over an older file whose threads are refused:
+// the worker's refused start ends it as a failure, "Error" in the status
+// file and the old file in place; the writer's refused start only moves the
+// writing onto the worker's thread.
+TEST(WineWizardRefusals, RefusedThreadsFailTheRunOrWriteOnTheWorkersThread) {
+    wine::TestFolder folder("WizardRefusedThreads");
+    const std::string key = "CabsetupRefusedThreads";
+    mksetup::Manifest m;
+    std::vector<unsigned char> payload(200000);
+    for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<unsigned char>(i * 7 % 251);
+    ASSERT_TRUE(wine::WriteBytes(folder / "big.bin", payload));
+    m.files.push_back({folder / "big.bin", "<TARGET_DIR>\\big.bin", 0x04, 0});
+    m.script.header.setupKind = kSetupKindFull;
+    m.script.header.modelName = "Refused Threads";
+    m.script.header.windowTitle = "Refused Threads";
+    m.script.header.uninstallKey = key;
+    mksetup::BuildOptions options;
+    options.outDir = folder / "pkg";
+    mksetup::BuildResult built;
+    std::string error;
+    ASSERT_TRUE(mksetup::BuildPackage(m, options, built, error)) << error;
+
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));  // where installerror.txt goes
+    for (int refuseFrom : {1, 2}) {
+        CreateDirectoryA((folder / "target").c_str(), nullptr);
+        ASSERT_TRUE(wine::WriteBytes(folder / "target\\big.bin", {'o', 'l', 'd'}));
+        ASSERT_TRUE(wine::WriteBytes(folder / "installerror.txt", {'s', 't', 'a', 'l', 'e'}));
+        RefusingThreadsOs os(refuseFrom);
+        SetupState state;
+        state.sourceDir = folder / "pkg";
+        ASSERT_TRUE(state.script.LoadScript(os, true, std::string(), state.sourceDir));
+        state.switchFlags = kSwitchUnattended | kSwitchStatusFile;
+        state.folders.targetDir = folder / "target";
+        state.folders.workBaseDir = folder.Path();
+        int exitCode = RunWizard(os, state);
+        EXPECT_GE(os.refused, 1) << refuseFrom;
+        if (refuseFrom == 1) {
+            EXPECT_EQ(exitCode, 1603);
+            EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Error");
+            EXPECT_EQ(wine::ReadText(folder / "target\\big.bin"), "old");
+        } else {
+            EXPECT_EQ(exitCode, 0);
+            EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Success");
+            EXPECT_EQ(wine::ReadText(folder / "target\\big.bin"), std::string(payload.begin(), payload.end()));
+        }
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key).c_str());
+    }
+    SetCurrentDirectoryA(previous);
+}
 
 }  // namespace
 }  // namespace cabsetup

@@ -14,7 +14,7 @@ const char* OsOpName(OsOp op) {
         "ExtractCabinet", "CreateDirectory", "RemoveDirectory", "FindFirst", "FileInfo", "FindNext",
         "RegOpenKey", "RegQueryValue", "RegCreateKey", "RegSetValue", "RegDeleteValue", "RegKeyIsEmpty",
         "RegDeleteKey", "CoInitialize", "CreateShellLink", "SaveShellLink", "CreateProcess", "ProcessEnded",
-        "PostNotify", "WindowExists", "MessageBox", "WindowsDirectory", "SystemDirectory", "Version",
+        "PostNotify", "WindowExists", "MessageBox", "StartThread", "WindowsDirectory", "SystemDirectory", "Version",
         "ModulePath", "LoadString"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOsOpCount ? kNames[i] : "?";
@@ -182,6 +182,9 @@ Os::HandlePtr FaultyOs::CreateProcess(const ProcessStart& start) {
 }
 // A state that cannot be read ends the wait, as the real call does.
 bool FaultyOs::ProcessEnded(Handle& process) { return Fails(OsOp::ProcessEnded) || inner_.ProcessEnded(process); }
+Os::ThreadPtr FaultyOs::StartThread(std::function<void()> body) {
+    return Fails(OsOp::StartThread) ? nullptr : inner_.StartThread(std::move(body));
+}
 bool FaultyOs::PostNotify(WindowHandle window, unsigned code) {
     return !Fails(OsOp::PostNotify) && inner_.PostNotify(window, code);
 }

@@ -21,7 +21,7 @@ enum class OsOp {
     CreateDirectory, RemoveDirectory, FindFirst, FileInfo, FindNext,
     RegOpenKey, RegQueryValue, RegCreateKey, RegSetValue, RegDeleteValue, RegKeyIsEmpty, RegDeleteKey,
     CoInitialize, CreateShellLink, SaveShellLink, CreateProcess, ProcessEnded,
-    PostNotify, WindowExists, MessageBox,
+    PostNotify, WindowExists, MessageBox, StartThread,
     // Queries whose failure is an empty or zero answer; never counted by
     // FailNthOfAny, failed only by name.
     WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString,
@@ -91,6 +91,7 @@ public:
     bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
     HandlePtr CreateProcess(const ProcessStart& start) override;
     bool ProcessEnded(Handle& process) override;
+    ThreadPtr StartThread(std::function<void()> body) override;
     std::string WindowsDirectory() override;
     std::string SystemDirectory() override;
     OsVersion Version() override;

@@ -319,6 +319,31 @@ bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& targe
 
 void HostOs::Yield() { std::this_thread::yield(); }
 
+namespace {
+
+class HostThread final : public Os::Thread {
+public:
+    explicit HostThread(std::function<void()> body) : thread_(std::move(body)) {}
+    ~HostThread() override { Join(); }
+    void Join() override {
+        if (thread_.joinable()) thread_.join();
+    }
+    bool IsCurrent() const override { return thread_.get_id() == std::this_thread::get_id(); }
+
+private:
+    std::thread thread_;
+};
+
+}  // namespace
+
+Os::ThreadPtr HostOs::StartThread(std::function<void()> body) {
+    try {
+        return std::make_unique<HostThread>(std::move(body));
+    } catch (const std::system_error&) {
+        return nullptr;  // as the system refuses a thread
+    }
+}
+
 bool HostOs::PostNotify(WindowHandle window, unsigned code) {
     if (windowGone_) return false;
     if (sink_) sink_(window, code, false);

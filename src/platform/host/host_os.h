@@ -131,6 +131,7 @@ public:
     bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
     HandlePtr CreateProcess(const ProcessStart& start) override;
     bool ProcessEnded(Handle& process) override;
+    ThreadPtr StartThread(std::function<void()> body) override;
     std::string WindowsDirectory() override { return windowsDir_; }
     std::string SystemDirectory() override { return systemDir_; }
     OsVersion Version() override { return version_; }

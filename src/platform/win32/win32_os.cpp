@@ -2,10 +2,12 @@
 
 #include "platform/win32/windows_clean.h"
 #include <objbase.h>
+#include <process.h>
 #include <setupapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 namespace cabsetup {
@@ -371,6 +373,49 @@ Os::HandlePtr Win32Os::CreateProcess(const ProcessStart& start) {
 }
 
 bool Win32Os::ProcessEnded(Handle& process) { return WaitForSingleObject(Raw(process), 0) != WAIT_TIMEOUT; }
+
+namespace {
+
+class Win32Thread final : public Os::Thread {
+public:
+    Win32Thread() = default;
+    Win32Thread(const Win32Thread&) = delete;
+    Win32Thread& operator=(const Win32Thread&) = delete;
+    ~Win32Thread() override { Join(); }
+    void Join() override {
+        if (!handle_) return;
+        WaitForSingleObject(handle_, INFINITE);
+        CloseHandle(handle_);
+        handle_ = nullptr;
+    }
+    bool IsCurrent() const override { return GetCurrentThreadId() == id_; }
+
+    HANDLE handle_ = nullptr;
+    unsigned id_ = 0;
+};
+
+unsigned __stdcall RunThreadBody(void* body) {
+    std::unique_ptr<std::function<void()>> owned(static_cast<std::function<void()>*>(body));
+    (*owned)();
+    return 0;
+}
+
+}  // namespace
+
+Os::ThreadPtr Win32Os::StartThread(std::function<void()> body) {
+    // Everything the new thread needs is in hand before it starts, so a
+    // refusal at any point leaves nothing behind and ends nothing.
+    std::unique_ptr<Win32Thread> thread(new (std::nothrow) Win32Thread);
+    std::unique_ptr<std::function<void()>> owned(new (std::nothrow) std::function<void()>(std::move(body)));
+    if (!thread || !owned) return nullptr;
+    // The runtime's own start, not CreateThread's: it sets up the runtime's
+    // per-thread data for the thread.
+    std::uintptr_t handle = _beginthreadex(nullptr, 0, RunThreadBody, owned.get(), 0, &thread->id_);
+    if (handle == 0) return nullptr;
+    owned.release();  // the thread owns its body now
+    thread->handle_ = reinterpret_cast<HANDLE>(handle);
+    return thread;
+}
 
 std::string Win32Os::WindowsDirectory() { return SystemFolder(GetWindowsDirectoryA); }
 std::string Win32Os::SystemDirectory() { return SystemFolder(GetSystemDirectoryA); }

@@ -47,6 +47,7 @@ public:
     bool SaveShellLink(Handle& link, const ShellLinkData& data, const std::string& linkPath) override;
     HandlePtr CreateProcess(const ProcessStart& start) override;
     bool ProcessEnded(Handle& process) override;
+    ThreadPtr StartThread(std::function<void()> body) override;
     std::string WindowsDirectory() override;
     std::string SystemDirectory() override;
     OsVersion Version() override;
