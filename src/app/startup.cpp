@@ -88,7 +88,11 @@ StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments
 
 void WriteStatusFile(Os& os, const std::string& text) {
     Os::HandlePtr file = os.CreateAlways(kStatusFileName);
-    if (file) os.Write(*file, text.data(), text.size());
+    if (file && os.Write(*file, text.data(), text.size())) return;
+    // An answer that could not be written must not leave an earlier run's
+    // behind: no file at all reads as no success.
+    file.reset();
+    os.DeleteFile(kStatusFileName);
 }
 
 void ReportStartupRefusal(Os& os, const SetupState& state, const StartupResult& result) {

@@ -56,6 +56,16 @@ TEST_F(StartupTest, StatusFileSwitchReportsErrorWithoutABox) {
     EXPECT_EQ(ReadFile("C:\\work\\installerror.txt"), "Error");  // in the current folder, replaced whole
 }
 
+TEST_F(StartupTest, StatusFileThatCannotBeWrittenLeavesNoEarlierSuccess) {
+    for (OsOp op : {OsOp::CreateAlways, OsOp::Write}) {
+        WriteFile("C:\\work\\installerror.txt", "Success");
+        os_.FailNth(op, 1);
+        WriteStatusFile(os_, "Error");
+        os_.Reset();
+        EXPECT_FALSE(Exists("C:\\work\\installerror.txt")) << OsOpName(op);
+    }
+}
+
 TEST_F(StartupTest, SourceFolderAtTheRootOfADisc) {
     host_.SetModulePath("D:\\SETUP.EXE");
     ScriptHalf s;
