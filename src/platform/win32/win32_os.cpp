@@ -3,6 +3,7 @@
 #include "platform/win32/windows_clean.h"
 #include <objbase.h>
 #include <process.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <shlobj.h>
 
@@ -490,6 +491,100 @@ bool Win32Os::WindowExists(WindowHandle window) { return IsWindow(reinterpret_ca
 void Win32Os::PumpSentMessages() {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+bool Win32Os::CopyFile(const std::string& from, const std::string& to) {
+    return CopyFileA(from.c_str(), to.c_str(), TRUE) != 0;
+}
+
+Os::HandlePtr Win32Os::HoldFile(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+std::string Win32Os::LongPathName(const std::string& path) {
+    // Looked up by name: systems before Windows 2000 lack it, and then no
+    // short name is made long (a line named by one is not proven inside).
+    using GetLongPathNameFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const auto getLong = reinterpret_cast<GetLongPathNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
+    if (!getLong) return {};
+    char buffer[MAX_PATH];
+    DWORD n = getLong(path.c_str(), buffer, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
+}
+
+bool Win32Os::CreatePrivateDirectory(const std::string& path) {
+    // Administrators and the system, full control, for the folder and all it
+    // will hold; protected, so the parent's entries (a temporary folder's
+    // "users may create") are not inherited.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
+                                                              &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    BOOL made = CreateDirectoryA(path.c_str(), &attributes);
+    LocalFree(descriptor);
+    return made != 0;
+}
+
+bool Win32Os::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
+    char buffer[256];
+    DWORD size = sizeof buffer;
+    if (RegEnumKeyExA(static_cast<Win32Handle&>(key).Key(), index, buffer, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+        return false;
+    name.assign(buffer, size);
+    return true;
+}
+
+std::uint32_t Win32Os::ProcessId() { return GetCurrentProcessId(); }
+
+Os::HandlePtr Win32Os::OpenProcess(std::uint32_t id) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (!h) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Process, h);
+}
+
+bool Win32Os::WaitForProcess(Handle& process, unsigned milliseconds) {
+    return WaitForSingleObject(Raw(process), milliseconds) == WAIT_OBJECT_0;
+}
+
+Os::HandlePtr Win32Os::CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, write = nullptr;
+    if (!::CreatePipe(&readEnd, &write, &inherit, 0)) return nullptr;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    writeEnd = std::make_unique<Win32Handle>(Win32Handle::Kind::File, write);
+    writeEndName.clear();
+    for (auto v = reinterpret_cast<std::uintptr_t>(write); v || writeEndName.empty(); v >>= 4)
+        writeEndName.insert(writeEndName.begin(), "0123456789abcdef"[v & 0xF]);
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, readEnd);
+}
+
+Os::HandlePtr Win32Os::OpenInheritedHandle(const std::string& name) {
+    std::uintptr_t value = 0;
+    if (name.empty() || name.size() > 2 * sizeof value) return nullptr;
+    for (char c : name) {
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return nullptr;
+        value = value << 4 | static_cast<std::uintptr_t>(digit);
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(value);
+    if (GetFileType(h) != FILE_TYPE_PIPE) return nullptr;  // only the pipe it was given
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+bool Win32Os::Random(void* buffer, std::size_t size) {
+    // RtlGenRandom, exported by advapi32 under this name since Windows XP.
+    using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    if (!advapi) advapi = LoadLibraryA("advapi32.dll");
+    const auto gen = advapi ? reinterpret_cast<GenRandomFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
+                            : nullptr;
+    return gen && gen(buffer, static_cast<ULONG>(size));
 }
 
 void RestrictDllSearchPath() {
