@@ -517,12 +517,8 @@ std::string Win32Os::LongPathName(const std::string& path) {
 }
 
 bool Win32Os::CreatePrivateDirectory(const std::string& path) {
-    // Administrators and the system, full control, for the folder and all it
-    // will hold; protected, so the parent's entries (a temporary folder's
-    // "users may create") are not inherited.
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1,
-                                                              &descriptor, nullptr))
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kPrivateFolderSddl, SDDL_REVISION_1, &descriptor, nullptr))
         return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     BOOL made = CreateDirectoryA(path.c_str(), &attributes);

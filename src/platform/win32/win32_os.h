@@ -84,6 +84,12 @@ private:
     WindowHandle owner_ = 0;
 };
 
+// The security descriptor of CreatePrivateDirectory's folders: full control
+// for administrators and the system, for the folder and all it will hold;
+// protected, so the parent's entries (a temporary folder's "users may
+// create") are not inherited.
+constexpr char kPrivateFolderSddl[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
 // Restricts DLL loading to the system folder, so that a DLL planted beside a
 // downloaded setup.exe is never loaded. Call before anything else.
 void RestrictDllSearchPath();
