@@ -208,8 +208,8 @@ public:
     // Folders outside the target are decided once every shortcut is known.
     RemovalPlan Finish() {
         for (auto& [line, step] : outsideFolders_) {
-            bool holdsShortcut = std::any_of(shortcutFolders_.begin(), shortcutFolders_.end(),
-                                             [&](const std::string& f) { return SameText(cp_, f, step.path); });
+            bool holdsShortcut = false;
+            for (const std::string& f : shortcutFolders_) holdsShortcut = holdsShortcut || SameText(cp_, f, step.path);
             if (holdsShortcut) Add(line, std::move(step));
             else Skip(line, SkipReason::NotAShortcutFolder);
         }
