@@ -150,7 +150,9 @@ public:
     virtual bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                              std::size_t size) = 0;
     virtual bool RegDeleteValue(Handle& key, const std::string& valueName) = 0;
-    // RegQueryInfoKeyA: the key holds no subkey and no value.
+    // RegQueryInfoKeyA: the key holds no subkey and no value. False also
+    // when it cannot be asked: LastError is then the reason, 0 when it was
+    // answered (the key is not empty).
     virtual bool RegKeyIsEmpty(Handle& key) = 0;
     // RegDeleteKeyA: fails while the key has subkeys.
     virtual bool RegDeleteKey(RegRoot root, const std::string& subkey) = 0;

@@ -13,7 +13,9 @@ namespace cabsetup {
 struct RemovalOutcome {
     int removed = 0;    // files, folders, values and keys gone
     int scheduled = 0;  // files in use, deleted when the system next starts
-    int failed = 0;     // files that could neither be deleted nor scheduled
+    // Files that could neither be deleted nor scheduled, and entries a
+    // lookup or removal failed for (not because they were gone).
+    int failed = 0;
     // Steps found, at the moment of acting, to lead through a link or
     // junction: not acted on.
     std::vector<std::string> refused;
@@ -25,8 +27,8 @@ struct RemovalOutcome {
 RemovalOutcome CarryOut(Os& os, const RemovalPlan& plan, const std::string& target);
 
 // The registration's steps, its log digest included: the last of the
-// package, once nothing has failed. Values the start-up of a later run and
-// the system's list of programs find the package by go last of all.
-void RemoveRegistration(Os& os, const RemovalPlan& plan, RemovalOutcome& outcome);
+// package, once nothing has failed. The values a later run finds the
+// package by go last of all. False when something of it could not be removed.
+bool RemoveRegistration(Os& os, const RemovalPlan& plan, RemovalOutcome& outcome);
 
 }  // namespace cabsetup

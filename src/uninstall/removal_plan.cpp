@@ -134,24 +134,29 @@ bool IsInsideFolder(const CodePage& cp, const std::string& path, const std::stri
     return true;
 }
 
-std::string LongForm(Os& os, const std::string& canonical) {
+bool LongForm(Os& os, const std::string& canonical, std::string& out) {
     const CodePage& cp = os.Mbcs();
+    out = canonical;
     std::vector<std::string> parts = CanonicalParts(cp, canonical);
     // From the whole path down to its drive: the first that exists answers.
     for (std::size_t n = parts.size(); n >= 2; --n) {
         std::string head = parts[0];
         for (std::size_t i = 1; i < n; ++i) head += "\\" + parts[i];
         std::string longHead = os.LongPathName(head);
-        if (longHead.empty()) continue;
+        if (longHead.empty()) {
+            if (!ProvenAbsent(os)) return false;
+            continue;
+        }
         for (std::size_t i = n; i < parts.size(); ++i) longHead += "\\" + parts[i];
-        return NormalizePath(cp, longHead);
+        out = NormalizePath(cp, longHead);
+        return true;
     }
-    return canonical;
+    return true;
 }
 
-bool PassesThroughALink(Os& os, const std::string& path, const std::string& target) {
+LinkCheck LinkOnTheWay(Os& os, const std::string& path, const std::string& target) {
     const CodePage& cp = os.Mbcs();
-    if (!IsInsideFolder(cp, path, target)) return false;
+    if (!IsInsideFolder(cp, path, target)) return LinkCheck::None;
     const std::size_t top = CanonicalParts(cp, NormalizePath(cp, target)).size();
     std::vector<std::string> parts = CanonicalParts(cp, NormalizePath(cp, path));
     std::string folder = parts[0];
@@ -159,9 +164,14 @@ bool PassesThroughALink(Os& os, const std::string& path, const std::string& targ
         folder += "\\" + parts[i];
         if (i + 1 <= top) continue;  // the target and its parents
         FindData info;
-        if (os.FileInfo(folder, info) && (info.attributes & kAttrReparsePoint)) return true;
+        if (os.FileInfo(folder, info)) {
+            if (info.attributes & kAttrReparsePoint) return LinkCheck::Link;
+        } else {
+            // A folder that is not there leads nowhere, nor does anything in it.
+            return ProvenAbsent(os) ? LinkCheck::None : LinkCheck::Unknown;
+        }
     }
-    return false;
+    return LinkCheck::None;
 }
 
 const char* SkipReasonText(SkipReason reason) {
@@ -173,6 +183,7 @@ const char* SkipReasonText(SkipReason reason) {
     case SkipReason::NotAShortcutFolder: return "a folder outside the installation's folder that holds no logged shortcut";
     case SkipReason::ThroughLink: return "reached through a link or junction";
     case SkipReason::KeptToTheEnd: return "the uninstaller or its log: removed once everything else has gone";
+    case SkipReason::NotChecked: return "a lookup its proof needs failed";
     case SkipReason::RegistryOutsideRoots: return "a registry entry outside the roots the uninstaller may change";
     case SkipReason::OtherRegistration: return "another program's registration";
     case SkipReason::Repeated: return "repeated";
@@ -186,10 +197,13 @@ class Planner {
 public:
     Planner(Os& os, const PlanInputs& in) : os_(os), cp_(os.Mbcs()) {
         target_ = NormalizePath(cp_, in.target);
-        if (!target_.empty()) target_ = LongForm(os_, target_);
+        if (!target_.empty() && !LongForm(os_, target_, target_)) ++plan_.unchecked;
         for (const std::string& k : in.keep) {
             std::string c = NormalizePath(cp_, k);
-            if (!c.empty()) keep_.insert(Lower(cp_, LongForm(os_, c)));
+            if (c.empty()) continue;
+            keep_.insert(Lower(cp_, c));
+            if (!LongForm(os_, c, c)) ++plan_.unchecked;
+            keep_.insert(Lower(cp_, c));
         }
         for (const std::string& r : in.registrations) registrations_.insert(Lower(cp_, r));
     }
@@ -229,16 +243,39 @@ private:
         plan_.steps.push_back(std::move(step));
     }
 
+    enum class Answer { Yes, No, Unknown };
+    Answer EmptyKey(const RemovalStep& step) {
+        constexpr std::uint32_t kKeyRead = 0x20019;
+        Os::HandlePtr key = os_.RegOpenKey(step.root, step.subkey, kKeyRead);
+        if (!key) return ProvenAbsent(os_) ? Answer::No : Answer::Unknown;
+        if (os_.RegKeyIsEmpty(*key)) return Answer::Yes;
+        return os_.LastError() == 0 ? Answer::No : Answer::Unknown;
+    }
+
+    // False, with the line skipped, when the path leads through a link or
+    // could not be looked at.
+    bool CheckLinks(std::string_view line, const std::string& path) {
+        switch (LinkOnTheWay(os_, path, target_)) {
+        case LinkCheck::None: return true;
+        case LinkCheck::Link: Skip(line, SkipReason::ThroughLink); return false;
+        case LinkCheck::Unknown: break;
+        }
+        ++plan_.unchecked;
+        Skip(line, SkipReason::NotChecked);
+        return false;
+    }
+
     void FileLine(std::string_view line, std::string_view rest) {
         RemovalStep step;
         step.kind = IsSeparator(rest.back()) ? RemovalKind::Folder : RemovalKind::File;
         std::string canonical;
         PathVerdict verdict = CanonicalPath(cp_, rest, canonical);
-        if (verdict == PathVerdict::Plain) {
-            canonical = LongForm(os_, canonical);
-            if (canonical.empty()) verdict = PathVerdict::BadName;
-        }
         if (verdict != PathVerdict::Plain) return Skip(line, SkipReason::UntrustedPath, verdict);
+        if (!LongForm(os_, canonical, canonical)) {
+            ++plan_.unchecked;
+            return Skip(line, SkipReason::NotChecked);
+        }
+        if (canonical.empty()) return Skip(line, SkipReason::UntrustedPath, PathVerdict::BadName);
         step.path = canonical;
         if (keep_.count(Lower(cp_, canonical))) return Skip(line, SkipReason::KeptToTheEnd);
 
@@ -246,7 +283,7 @@ private:
         const bool isTarget = inside && IsInsideFolder(cp_, target_, canonical);
         if (step.kind == RemovalKind::File) {
             if (inside && !isTarget) {
-                if (PassesThroughALink(os_, canonical, target_)) return Skip(line, SkipReason::ThroughLink);
+                if (!CheckLinks(line, canonical)) return;
                 return Add(line, std::move(step));
             }
             if (!inside && IsShortcut(cp_, canonical)) {
@@ -256,7 +293,7 @@ private:
             return Skip(line, isTarget ? SkipReason::AboveTarget : SkipReason::OutsideTarget);
         }
         if (inside) {
-            if (PassesThroughALink(os_, canonical, target_)) return Skip(line, SkipReason::ThroughLink);
+            if (!CheckLinks(line, canonical)) return;
             return Add(line, std::move(step));
         }
         if (CanonicalParts(cp_, canonical).size() < 2 || (!target_.empty() && IsInsideFolder(cp_, target_, canonical)))
@@ -299,13 +336,23 @@ private:
         bool underUninstall = step.root != RegRoot::ClassesRoot && below.size() >= uninstall.size();
         for (std::size_t i = 0; underUninstall && i < uninstall.size(); ++i)
             underUninstall = SameText(cp_, below[i], uninstall[i]);
-        if (underUninstall) {
-            if (step.root != RegRoot::LocalMachine || below.size() == uninstall.size() ||
-                !registrations_.count(Lower(cp_, below[uninstall.size()])))
-                return Skip(line, SkipReason::OtherRegistration);
-            step.registration = true;
-        }
         step.kind = step.value.empty() ? RemovalKind::Key : RemovalKind::Value;
+        if (underUninstall) {
+            const bool named = step.root == RegRoot::LocalMachine && below.size() > uninstall.size();
+            if (!named) return Skip(line, SkipReason::OtherRegistration);
+            step.registration = true;
+            if (!registrations_.count(Lower(cp_, below[uninstall.size()]))) {
+                // A key left empty (a removal that stopped just before it) is
+                // nobody's registration: the log may name it away.
+                if (step.kind != RemovalKind::Key || below.size() != uninstall.size() + 1)
+                    return Skip(line, SkipReason::OtherRegistration);
+                switch (EmptyKey(step)) {
+                case Answer::Yes: break;
+                case Answer::No: return Skip(line, SkipReason::OtherRegistration);
+                case Answer::Unknown: ++plan_.unchecked; return Skip(line, SkipReason::NotChecked);
+                }
+            }
+        }
         Add(line, std::move(step));
     }
 

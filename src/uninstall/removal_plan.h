@@ -57,12 +57,17 @@ bool IsInsideFolder(const CodePage& cp, const std::string& path, const std::stri
 
 // The canonical path with its short (8.3) names made long, as the system
 // resolves them: the longest part of it that exists is asked for its long
-// form; the rest is kept. "" when the long form is not Plain.
-std::string LongForm(Os& os, const std::string& canonical);
+// form; the rest is kept. "" when the long form is not Plain. False when a
+// lookup failed for another reason than absence: `out` is then the path as
+// given, which proves as much as it says (a short name only ever stands for
+// an entry of its own folder), but may miss what the long form would match.
+bool LongForm(Os& os, const std::string& canonical, std::string& out);
 
 // Whether a folder strictly between `target` and `path` is a link or
-// junction, which would lead the removal out of the installation's folder.
-bool PassesThroughALink(Os& os, const std::string& path, const std::string& target);
+// junction, which would lead the removal out of the installation's folder;
+// Unknown when one of them could not be looked at.
+enum class LinkCheck { None, Link, Unknown };
+LinkCheck LinkOnTheWay(Os& os, const std::string& path, const std::string& target);
 
 enum class SkipReason {
     NotARecord,           // an unknown tag, an empty path, an unexpanded placeholder
@@ -72,6 +77,7 @@ enum class SkipReason {
     NotAShortcutFolder,   // a folder outside the installation's folder that holds no logged shortcut
     ThroughLink,          // inside the installation's folder, but reached through a link or junction
     KeptToTheEnd,         // the uninstaller or the log itself: they go once the removal has completed
+    NotChecked,           // a lookup the proof needs failed: the removal cannot complete
     RegistryOutsideRoots, // not under HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE\Software or HKEY_CURRENT_USER\Software
     OtherRegistration,    // an Uninstall registration that is not this package's
     Repeated,             // the same step again
@@ -87,6 +93,9 @@ struct SkippedLine {
 struct RemovalPlan {
     std::vector<RemovalStep> steps;
     std::vector<SkippedLine> skipped;
+    // Lines (or the target) a failed lookup kept from being proven: the
+    // removal is then a failure, and a later run tries them again.
+    int unchecked = 0;
 };
 
 struct PlanInputs {

@@ -1,6 +1,8 @@
 #include "uninstall/uninstaller.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/paths.h"
 #include "app/startup.h"
@@ -11,6 +13,7 @@ namespace cabsetup {
 namespace {
 
 constexpr std::uint64_t kLogLimit = 64ull << 20;
+constexpr std::uint32_t kKeyRead = 0x20019;  // KEY_READ: the registrations are only looked at
 
 std::string AsciiLower(std::string text) {
     for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
@@ -47,13 +50,29 @@ std::string Text(Os& os, unsigned id, const std::string& insert) {
 
 bool Completed(int code) { return code == kUninstallRemoved || code == kUninstallRestartNeeded; }
 
-bool SameFolder(Os& os, const std::string& a, const std::string& b) {
+// Whether two paths name one folder, short names made long; false also
+// when that could not be told (`unknown` is then set).
+bool SameFolder(Os& os, const std::string& a, const std::string& b, bool& unknown) {
     const CodePage& cp = os.Mbcs();
     std::string x = NormalizePath(cp, a), y = NormalizePath(cp, b);
     if (x.empty() || y.empty()) return false;
-    x = LongForm(os, x);
-    y = LongForm(os, y);
-    return !x.empty() && IsInsideFolder(cp, x, y) && IsInsideFolder(cp, y, x);
+    if (!LongForm(os, x, x) || !LongForm(os, y, y)) unknown = true;
+    return !x.empty() && !y.empty() && IsInsideFolder(cp, x, y) && IsInsideFolder(cp, y, x);
+}
+
+enum class Read { Found, Absent, Failed };
+
+// A text value of an open key. One too long for a path is none of ours.
+Read ReadText(Os& os, Os::Handle& key, const std::string& name, std::string& out) {
+    constexpr std::uint32_t kErrorMoreData = 234;
+    char buffer[1024] = {};
+    std::size_t size = sizeof buffer - 1;
+    out.clear();
+    if (!os.RegQueryValue(key, name, buffer, size))
+        return ProvenAbsent(os) || os.LastError() == kErrorMoreData ? Read::Absent : Read::Failed;
+    out.assign(buffer, std::min(size, sizeof buffer - 1));
+    out.resize(std::strlen(out.c_str()));
+    return Read::Found;
 }
 
 // The file of a program that has ended, and its folder when that is empty;
@@ -168,20 +187,35 @@ int RemovalExitCode(const RemovalOutcome& outcome) {
     return outcome.scheduled ? kUninstallRestartNeeded : kUninstallRemoved;
 }
 
-std::vector<Registration> FindRegistrations(Os& os, const std::string& target) {
-    std::vector<Registration> found;
-    Os::HandlePtr uninstall = os.RegOpenKey(RegRoot::LocalMachine, kUninstallRoot, kKeyAllAccess);
-    if (!uninstall) return found;
+bool FindRegistrations(Os& os, const std::string& target, std::vector<Registration>& found) {
+    constexpr std::uint32_t kErrorNoMoreItems = 259;
+    found.clear();
+    Os::HandlePtr uninstall = os.RegOpenKey(RegRoot::LocalMachine, kUninstallRoot, kKeyRead);
+    if (!uninstall) return ProvenAbsent(os);
     std::string name;
-    for (std::uint32_t i = 0; os.RegEnumKey(*uninstall, i, name); ++i) {
-        const std::string key = std::string(kUninstallRoot) + "\\" + name;
-        const std::string installed = ReadRegistryString(os, RegRoot::LocalMachine, key, "InstalledPath");
-        const std::string program = FolderOfUninstallString(
-            os.Mbcs(), ReadRegistryString(os, RegRoot::LocalMachine, key, "UninstallString"));
-        if (!SameFolder(os, installed, target) && !SameFolder(os, program, target)) continue;
-        found.push_back({name, AsciiLower(ReadRegistryString(os, RegRoot::LocalMachine, key, kInstallLogDigestValue))});
+    for (std::uint32_t i = 0;; ++i) {
+        if (!os.RegEnumKey(*uninstall, i, name)) {
+            if (os.LastError() == kErrorNoMoreItems) return true;
+            return false;  // a registration not looked at could be this one, with its digest
+        }
+        Os::HandlePtr key = os.RegOpenKey(RegRoot::LocalMachine, std::string(kUninstallRoot) + "\\" + name, kKeyRead);
+        if (!key) {
+            if (ProvenAbsent(os)) continue;  // removed since it was listed
+            return false;
+        }
+        std::string installed, command, digest;
+        bool unknown = false;
+        if (ReadText(os, *key, "InstalledPath", installed) == Read::Failed ||
+            ReadText(os, *key, "UninstallString", command) == Read::Failed)
+            return false;
+        if (!SameFolder(os, installed, target, unknown) &&
+            !SameFolder(os, FolderOfUninstallString(os.Mbcs(), command), target, unknown)) {
+            if (unknown) return false;
+            continue;
+        }
+        if (ReadText(os, *key, kInstallLogDigestValue, digest) == Read::Failed) return false;
+        found.push_back({name, AsciiLower(digest)});
     }
-    return found;
 }
 
 LogTrust CheckLog(const std::vector<Registration>& registrations, std::string_view log) {
@@ -205,8 +239,11 @@ int RemovePackage(Os& os, const UninstallArguments& a, const std::string& uninst
         return kUninstallFailed;
     };
     std::string log;
-    if (!ReadWholeFile(os, logPath, kLogLimit, log)) return refuse(kIdsLogUnreadable, logPath);
-    const std::vector<Registration> registrations = FindRegistrations(os, target);
+    std::vector<Registration> registrations;
+    // Without its registrations read whole, the log cannot be proven: it is
+    // as unreadable as a log that cannot be opened.
+    if (!ReadWholeFile(os, logPath, kLogLimit, log) || !FindRegistrations(os, target, registrations))
+        return refuse(kIdsLogUnreadable, logPath);
     if (CheckLog(registrations, log) == LogTrust::Changed) return refuse(kIdsLogChanged, a.model);
 
     PlanInputs inputs;
@@ -215,11 +252,14 @@ int RemovePackage(Os& os, const UninstallArguments& a, const std::string& uninst
     for (const Registration& r : registrations) inputs.registrations.push_back(r.key);
     RemovalPlan plan = PlanRemoval(os, log, inputs);
     RemovalOutcome outcome = CarryOut(os, plan, target);
-    const int code = RemovalExitCode(outcome);
-    if (Completed(code)) {
-        // The way back goes last: the registration, the log's digest, the log.
-        RemoveRegistration(os, plan, outcome);
-        os.DeleteFile(logPath);
+    outcome.failed += plan.unchecked;
+    int code = RemovalExitCode(outcome);
+    // The way back goes last: the registration with the log's digest, then
+    // the log; a registration not removed whole keeps the log for the next run.
+    if (Completed(code) && !RemoveRegistration(os, plan, outcome)) code = kUninstallFailed;
+    if (Completed(code) && !os.DeleteFile(logPath) && !ProvenAbsent(os)) {
+        if (!os.DeleteAtRestart(logPath)) code = kUninstallFailed;
+        else code = kUninstallRestartNeeded;
     }
     if (planOut) *planOut = std::move(plan);
 

@@ -48,7 +48,8 @@ struct Registration {
     std::string key;     // the subkey's name under the Uninstall key
     std::string digest;  // InstallLogDigest, lower-case hex; "" when none was recorded
 };
-std::vector<Registration> FindRegistrations(Os& os, const std::string& target);
+// False when one of them could not be read: a digest may then be missed.
+bool FindRegistrations(Os& os, const std::string& target, std::vector<Registration>& found);
 
 enum class LogTrust {
     Proven,    // its digest matches one the installation recorded

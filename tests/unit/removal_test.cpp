@@ -2,6 +2,7 @@
 // carried out in a sandbox (what goes, what must stay).
 #include <gtest/gtest.h>
 
+#include "app/startup.h"
 #include "host_sandbox.h"
 #include "uninstall/removal.h"
 
@@ -155,8 +156,15 @@ TEST_F(Removal, ShortNamesAreComparedInTheirLongForm) {
     host_.SetShortName("C:\\PROGRA~1", "C:\\Program Files");
     host_.SetShortName("C:\\Program Files\\Vendor\\Tool\\LONGNA~1.DLL", "C:\\Program Files\\Vendor\\Tool\\long name.dll");
     WriteFile("C:\\Program Files\\Vendor\\Tool\\long name.dll", "x");
-    EXPECT_EQ(LongForm(os_, "C:\\PROGRA~1\\Vendor\\Tool\\LONGNA~1.DLL"), "C:\\Program Files\\Vendor\\Tool\\long name.dll");
-    EXPECT_EQ(LongForm(os_, "C:\\PROGRA~1\\Vendor\\gone\\x.dll"), "C:\\Program Files\\Vendor\\gone\\x.dll");
+    std::string out;
+    EXPECT_TRUE(LongForm(os_, "C:\\PROGRA~1\\Vendor\\Tool\\LONGNA~1.DLL", out));
+    EXPECT_EQ(out, "C:\\Program Files\\Vendor\\Tool\\long name.dll");
+    EXPECT_TRUE(LongForm(os_, "C:\\PROGRA~1\\Vendor\\gone\\x.dll", out));
+    EXPECT_EQ(out, "C:\\Program Files\\Vendor\\gone\\x.dll");
+    // A lookup that fails for another reason than absence: the path as given, and no claim.
+    os_.FailNth(OsOp::LongPathName, 1);
+    EXPECT_FALSE(LongForm(os_, "C:\\PROGRA~1\\Vendor\\Tool\\LONGNA~1.DLL", out));
+    EXPECT_EQ(out, "C:\\PROGRA~1\\Vendor\\Tool\\LONGNA~1.DLL");
     struct Case {
         const char* target;
         const char* line;
@@ -276,16 +284,20 @@ TEST_F(Removal, TheRegistrationGoesLastAndFindsItsKeyAgain) {
                                    {"C:\\Tool", {}, {"ToolKey"}});
     RemovalOutcome outcome = CarryOut(os_, plan, "C:\\Tool");
     EXPECT_TRUE(host_.KeyExists(RegRoot::LocalMachine, key)) << "kept until the caller says the removal completed";
-    // With every value but the ones the package is found by gone, a second
-    // run still finds it: they go last.
-    os_.FailNth(OsOp::RegOpenKey, 3, 100);
-    RemoveRegistration(os_, plan, outcome);
+    // A failure stops it: what the system lists the package by and a second
+    // run finds it by goes last, the command that starts the uninstaller
+    // last of all.
+    os_.FailNth(OsOp::RegOpenKey, 3, FaultyOs::kFromThenOn);
+    EXPECT_FALSE(RemoveRegistration(os_, plan, outcome));
+    os_.FailNth(OsOp::RegOpenKey, 0);
     std::uint32_t type;
     std::vector<unsigned char> data;
-    EXPECT_FALSE(host_.RegistryValue(RegRoot::LocalMachine, key, "DisplayName", type, data));
-    EXPECT_TRUE(host_.RegistryValue(RegRoot::LocalMachine, key, "InstalledPath", type, data));
-    os_.FailNth(OsOp::RegOpenKey, 0);
-    RemoveRegistration(os_, plan, outcome);
+    for (const char* gone : {"InstalledVersion", kInstallLogDigestValue})
+        EXPECT_FALSE(host_.RegistryValue(RegRoot::LocalMachine, key, gone, type, data)) << gone;
+    for (const char* kept : {"InstalledPath", "DisplayName", "UninstallString"})
+        EXPECT_TRUE(host_.RegistryValue(RegRoot::LocalMachine, key, kept, type, data)) << kept;
+    EXPECT_EQ(outcome.failed, 1);
+    EXPECT_TRUE(RemoveRegistration(os_, plan, outcome));
     EXPECT_FALSE(host_.KeyExists(RegRoot::LocalMachine, key)) << "its digest too, though no line names it";
 }
 

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 #include "app/startup.h"
 #include "host_sandbox.h"
+#include "sweep_invariants.h"
 #include "platform/sha256.h"
 #include "uninstall/uninstaller.h"
 
@@ -308,13 +310,88 @@ TEST_F(UninstallSandbox, ALogWithoutADigestIsReadLineByLine) {
     host_.SetRegistryString(RegRoot::LocalMachine, kKey, "InstalledPath", "");
     host_.SetRegistryString(RegRoot::LocalMachine, kKey, "UninstallString", "C:\\TOOL~1\\uninstall.exe Tool");
     host_.SetShortName("C:\\TOOL~1", "C:\\Tool");
-    std::vector<Registration> found = FindRegistrations(os_, kTarget);
+    std::vector<Registration> found;
+    ASSERT_TRUE(FindRegistrations(os_, kTarget, found));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].digest, Sha256Hex(log_));
     EXPECT_EQ(CheckLog(found, log_), LogTrust::Proven);
     EXPECT_EQ(CheckLog(found, log_ + "\n"), LogTrust::Changed);
     EXPECT_EQ(CheckLog({{"a", ""}}, log_), LogTrust::Unproven);
     EXPECT_EQ(CheckLog({{"a", ""}, {"b", Sha256Hex(log_)}}, log_), LogTrust::Proven);
+}
+
+// Every call of a removal failed in turn: nothing outside the package ever
+// changes; a run that says it removed the package left none of it; one that
+// failed kept the log, the program and the registration with its digest;
+// and a clean run afterwards removes the rest.
+TEST_F(UninstallSandbox, SweepOfEveryCallOfARemoval) {
+    auto outside = [&] {
+        std::string tree = Tree(kTarget), registry;
+        for (const std::string& line : {std::string("C/Menu/Tool\n"), std::string("C/Menu/Tool/Tool.lnk = link\n")})
+            if (std::size_t at = tree.find(line); at != std::string::npos) tree.erase(at, line.size());
+        std::istringstream lines(Registry());
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("software\\tool") == std::string::npos && line.find("\\toolkey") == std::string::npos)
+                registry += line + "\n";
+        return tree + registry;
+    };
+    const std::string untouched = outside();
+    auto wayBack = [&] {
+        std::uint32_t type;
+        std::vector<unsigned char> data;
+        // The program, its log, and the command the system's list starts it
+        // by, unless nothing of the registration is left but its empty key.
+        bool listed = host_.RegistryValue(RegRoot::LocalMachine, kKey, "UninstallString", type, data);
+        bool emptied = true;
+        for (const auto& [name, value] : host_.RegistryContents())
+            if (name.find("\\toolkey\\") != std::string::npos && name.back() != '\\') emptied = false;
+        return Exists("C:\\Tool\\flist.lst") && Exists(kUninstaller) && (listed || emptied);
+    };
+    int code = 0;
+    std::optional<OsOp> failedOp;
+    // A status file that could not be written says nothing.
+    auto status = [&](const char* expected) {
+        return failedOp == OsOp::CreateAlways || failedOp == OsOp::Write ? Status() == "" || Status() == expected
+                                                                          : Status() == expected;
+    };
+    const int points = SweepEveryCall(
+        os_,
+        [&] {
+            Install(true);
+            host_.ForgetRestartDeletes();
+            fs::remove(host_.HostPath("C:\\work\\installerror.txt"));
+        },
+        [&] {
+            code = Remove("Tool /a /s");
+            failedOp = os_.FirstFailed();
+        },
+        [&](int n) {
+            EXPECT_EQ(outside(), untouched) << "fault " << n;
+            if (code == kUninstallFailed) {
+                EXPECT_TRUE(wayBack()) << "fault " << n;
+                EXPECT_TRUE(status("Error")) << "fault " << n;
+            } else {
+                // Removed, or left for the next start: nothing of it is left otherwise.
+                EXPECT_TRUE(code == kUninstallRemoved || code == kUninstallRestartNeeded) << "fault " << n;
+                std::vector<std::string> left;
+                for (const char* f : {"C:\\Tool\\tool.exe", "C:\\Tool\\bin\\a.dll", "C:\\Tool\\data\\levels\\1.ini",
+                                      "C:\\Menu\\Tool\\Tool.lnk", "C:\\Tool\\flist.lst"})
+                    if (Exists(f)) left.push_back(f);
+                std::vector<std::string> scheduled = host_.RestartDeletes();
+                EXPECT_EQ(left, scheduled) << "fault " << n;
+                EXPECT_EQ(code == kUninstallRestartNeeded, !scheduled.empty()) << "fault " << n;
+                EXPECT_FALSE(host_.KeyExists(RegRoot::CurrentUser, "Software\\Tool")) << "fault " << n;
+                EXPECT_FALSE(host_.KeyExists(RegRoot::LocalMachine, kKey)) << "fault " << n;
+                EXPECT_TRUE(status("Success")) << "fault " << n;
+            }
+            if (code == kUninstallFailed) {
+                EXPECT_EQ(Remove("Tool /a /s"), kUninstallRemoved) << "the clean run after fault " << n;
+                EXPECT_TRUE(PackageGone()) << "the clean run after fault " << n << "\n" << Everything();
+                EXPECT_EQ(outside(), untouched) << "the clean run after fault " << n;
+            }
+        });
+    EXPECT_GT(points, 30);
+    std::printf("uninstall sweep: %d fault points\n", points);
 }
 
 TEST(UninstallExitCodes, OutcomeToExitCode) {

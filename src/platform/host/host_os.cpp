@@ -387,7 +387,10 @@ bool HostOs::RemoveDirectory(const std::string& path) {
     std::string key = PathKey(path);
     // A link goes as itself, whatever it points to (as a junction does).
     if (fs::is_symlink(key, ec)) return fs::remove(key, ec);
-    return fs::is_directory(key, ec) && fs::is_empty(key, ec) && fs::remove(key, ec);
+    if (!fs::exists(key, ec)) return Failed(kErrorFileNotFound);
+    if (!fs::is_directory(key, ec)) return Failed(267);  // ERROR_DIRECTORY
+    if (!fs::is_empty(key, ec)) return Failed(145);      // ERROR_DIR_NOT_EMPTY
+    return fs::remove(key, ec) || Failed(kErrorAccessDenied);
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {
@@ -497,11 +500,11 @@ Os::HandlePtr HostOs::RegOpenKey(RegRoot root, const std::string& subkey, std::u
 bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
     const Key& k = registry_.at(static_cast<HostKey&>(key).name);
     auto it = k.values.find(Lower(valueName));
-    if (it == k.values.end()) return false;
+    if (it == k.values.end()) return Failed(kErrorFileNotFound);
     const auto& bytes = it->second;
-    if (bytes.size() > size) {  // ERROR_MORE_DATA
+    if (bytes.size() > size) {
         size = bytes.size();
-        return false;
+        return Failed(234);  // ERROR_MORE_DATA
     }
     std::memcpy(buffer, bytes.data(), bytes.size());
     size = bytes.size();
@@ -524,7 +527,8 @@ bool HostOs::RegSetValue(Handle& key, const std::string& valueName, std::uint32_
 }
 
 bool HostOs::RegDeleteValue(Handle& key, const std::string& valueName) {
-    return registry_.at(static_cast<HostKey&>(key).name).values.erase(Lower(valueName)) > 0;
+    return registry_.at(static_cast<HostKey&>(key).name).values.erase(Lower(valueName)) > 0 ||
+           Failed(kErrorFileNotFound);
 }
 
 bool HostOs::HasSubkeys(const std::string& name) const {
@@ -535,6 +539,7 @@ bool HostOs::HasSubkeys(const std::string& name) const {
 
 bool HostOs::RegKeyIsEmpty(Handle& key) {
     const std::string& name = static_cast<HostKey&>(key).name;
+    lastError = 0;  // asked and answered: false means "not empty"
     return registry_.at(name).values.empty() && !HasSubkeys(name);
 }
 
@@ -542,7 +547,8 @@ bool HostOs::KeyExists(RegRoot root, const std::string& subkey) const { return r
 
 bool HostOs::RegDeleteKey(RegRoot root, const std::string& subkey) {
     std::string name = KeyName(root, subkey);
-    if (!registry_.count(name) || HasSubkeys(name)) return false;
+    if (!registry_.count(name)) return Failed(kErrorFileNotFound);
+    if (HasSubkeys(name)) return Failed(kErrorAccessDenied);
     registry_.erase(name);
     return true;
 }
@@ -660,7 +666,7 @@ std::string HostOs::LongPathName(const std::string& path) {
     if (TooLong(path) || path.size() < 3) return {};
     std::error_code ec;
     fs::path p = HostPath(path);
-    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return {};
+    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return Failed(kErrorFileNotFound), std::string();
     return Lengthen(path);
 }
 
@@ -677,7 +683,7 @@ bool HostOs::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
     for (auto it = registry_.lower_bound(prefix); it != registry_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
          ++it)
         children.insert(it->first.substr(prefix.size(), it->first.find('\\', prefix.size()) - prefix.size()));
-    if (index >= children.size()) return false;
+    if (index >= children.size()) return Failed(259);  // ERROR_NO_MORE_ITEMS
     name = *std::next(children.begin(), index);
     return true;
 }

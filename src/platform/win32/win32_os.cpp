@@ -273,19 +273,28 @@ Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::
     return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
 }
 
+namespace {
+// The registry answers with its error, not through GetLastError: kept there
+// for LastError like every other call's.
+bool Answer(LONG result) {
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
+}
+}  // namespace
+
 bool Win32Os::RegDeleteValue(Handle& key, const std::string& valueName) {
-    return RegDeleteValueA(static_cast<Win32Handle&>(key).Key(), valueName.c_str()) == ERROR_SUCCESS;
+    return Answer(RegDeleteValueA(static_cast<Win32Handle&>(key).Key(), valueName.c_str()));
 }
 
 bool Win32Os::RegKeyIsEmpty(Handle& key) {
     DWORD subkeys = 0, values = 0;
-    return RegQueryInfoKeyA(static_cast<Win32Handle&>(key).Key(), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                            nullptr, &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+    return Answer(RegQueryInfoKeyA(static_cast<Win32Handle&>(key).Key(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                   nullptr, &values, nullptr, nullptr, nullptr, nullptr)) &&
            subkeys == 0 && values == 0;
 }
 
 bool Win32Os::RegDeleteKey(RegRoot root, const std::string& subkey) {
-    return RegDeleteKeyA(RootKey(root), subkey.c_str()) == ERROR_SUCCESS;
+    return Answer(RegDeleteKeyA(RootKey(root), subkey.c_str()));
 }
 
 bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
@@ -293,7 +302,7 @@ bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buf
     LONG r = RegQueryValueExA(static_cast<Win32Handle&>(key).Key(), valueName.c_str(), nullptr, nullptr,
                               static_cast<BYTE*>(buffer), &bytes);
     size = bytes;
-    return r == ERROR_SUCCESS;
+    return Answer(r);
 }
 
 Os::HandlePtr Win32Os::RegCreateKey(RegRoot root, const std::string& subkey) {
@@ -510,7 +519,10 @@ std::string Win32Os::LongPathName(const std::string& path) {
     using GetLongPathNameFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
     static const auto getLong = reinterpret_cast<GetLongPathNameFn>(
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
-    if (!getLong) return {};
+    if (!getLong) {
+        SetLastError(ERROR_FILE_NOT_FOUND);  // no long names to find: the path stands as given
+        return {};
+    }
     char buffer[MAX_PATH];
     DWORD n = getLong(path.c_str(), buffer, MAX_PATH);
     return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
@@ -529,8 +541,8 @@ bool Win32Os::CreatePrivateDirectory(const std::string& path) {
 bool Win32Os::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
     char buffer[256];
     DWORD size = sizeof buffer;
-    if (RegEnumKeyExA(static_cast<Win32Handle&>(key).Key(), index, buffer, &size, nullptr, nullptr, nullptr, nullptr) !=
-        ERROR_SUCCESS)
+    if (!Answer(RegEnumKeyExA(static_cast<Win32Handle&>(key).Key(), index, buffer, &size, nullptr, nullptr, nullptr,
+                              nullptr)))
         return false;
     name.assign(buffer, size);
     return true;
