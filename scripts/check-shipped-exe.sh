@@ -9,7 +9,7 @@ exe=$1 arch=$2 kind=${3:-setup}
 if [ "$kind" = setup ]; then
   ids='60[0-9][0-9]' strings=51 first=6002 last=6052 limit=307200
 else
-  ids='610[0-9]' strings=6 first=6101 last=6106 limit=153600
+  ids='610[0-9]' strings=7 first=6101 last=6107 limit=153600
 fi
 objdump=$arch-w64-mingw32-objdump
 windres=$arch-w64-mingw32-windres

@@ -5,7 +5,9 @@
 #include "actions/shortcut_action.h"
 #include "app/folders.h"
 #include "app/paths.h"
+#include "app/startup.h"
 #include "app/switches.h"
+#include "platform/sha256.h"
 
 namespace cabsetup {
 
@@ -114,9 +116,26 @@ bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, Pro
     return true;
 }
 
+bool SaveInstallLog(Os& os, const SetupState& state, CInstallLog& log) {
+    const ScriptHeader& h = state.script.First().header;
+    if (h.setupKind != kSetupKindFull) return true;
+    const bool noChanges = state.Has(kSwitchNoChanges);
+    // A log that could not be saved leaves the old one whole, and its digest with it.
+    if (!log.Save(os, noChanges)) return false;
+    if (noChanges) return true;
+    // As the rest of the registration, a digest that could not be written
+    // fails the step; the old one must then not refuse the new log, which
+    // the uninstaller reads line by line instead.
+    Os::HandlePtr key = os.RegCreateKey(RegRoot::LocalMachine, UninstallKeyPath(h.uninstallKey));
+    if (!key) return false;
+    const std::string digest = Sha256Hex(log.FileBytes());
+    if (os.RegSetValue(*key, kInstallLogDigestValue, kRegSz, digest.c_str(), digest.size() + 1)) return true;
+    os.RegDeleteValue(*key, kInstallLogDigestValue);
+    return false;
+}
+
 bool FinishInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter) {
-    return CompleteInstallation(os, state, log, waiter) &&
-           (state.script.First().header.setupKind != kSetupKindFull || log.Save(os, state.Has(kSwitchNoChanges)));
+    return CompleteInstallation(os, state, log, waiter) && SaveInstallLog(os, state, log);
 }
 
 }  // namespace cabsetup

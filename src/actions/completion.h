@@ -24,9 +24,21 @@ bool BuildUninstallValues(const SetupState& state, std::vector<UninstallValue>& 
 // initialised on this thread (S_FALSE included).
 bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter);
 
+// After a successful completion step: a full installation saves its log and
+// records the SHA-256 of the bytes saved as "InstallLogDigest" (REG_SZ,
+// lower-case hex) in its Uninstall key, which only administrators may
+// write, so the uninstaller can tell a log changed afterwards. The value is
+// not logged: the log cannot hold its own digest. Whenever the log is
+// written its digest is written with it; a log that could not be saved
+// leaves the old log and its digest as they were, a digest that could not
+// be written is removed. An update and "/p" record nothing. False when the
+// log or its digest could not be written.
+bool SaveInstallLog(Os& os, const SetupState& state, CInstallLog& log);
+
 // What follows the engine's NOTIFY_DONE: the completion step, then, for a
-// full installation, the log. A log that could not be written whole fails
-// it like any action: the uninstaller would leave behind what it does not list.
+// full installation, the log and its digest (SaveInstallLog). A log that
+// could not be written whole fails it like any action: the uninstaller
+// would leave behind what it does not list.
 bool FinishInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter);
 
 }  // namespace cabsetup

@@ -25,11 +25,13 @@ public:
         text_.clear();
         folder_.clear();
     }
-    // Sorts the records longest first and writes folder\flist.lst; with
-    // noChanges nothing is written or deleted. False when a write failed: a
-    // log cut short would make the uninstaller leave files behind. A log
-    // that cannot be created at all is skipped silently, as before.
+    // Sorts the records longest first and writes folder\flist.lst whole
+    // beside the old one before it takes its place; with noChanges nothing
+    // is written and the old log stays. False when the log could not be
+    // written whole: the old log then stays as it was.
     bool Save(Os& os, bool noChanges);
+    // The bytes Save writes (after it has sorted the records).
+    std::string FileBytes() const;
 
     const std::string& Folder() const { return folder_; }
     const std::string& Text() const { return text_; }

@@ -41,6 +41,8 @@ StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments
 
 // "Software\...\Uninstall\<key>" under HKEY_LOCAL_MACHINE.
 std::string UninstallKeyPath(const std::string& uninstallKey);
+// The value of that key that holds the SHA-256 of the package's flist.lst.
+constexpr char kInstallLogDigestValue[] = "InstallLogDigest";
 
 // The folder of the uninstaller named by an "UninstallString" value, quoted
 // ("C:\Program Files\X\uninstall.exe" X) or not (C:\Apps\X\uninstall.exe X).

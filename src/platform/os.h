@@ -47,7 +47,7 @@ struct OsVersion {
 
 // Message box flags and answers, as MessageBoxA takes and returns them.
 constexpr unsigned kMbOk = 0x0, kMbIconExclamation = 0x30, kMbIconMask = 0xF0;
-constexpr unsigned kMbYesNo = 0x4, kMbIconStop = 0x10, kMbIconQuestion = 0x20;
+constexpr unsigned kMbYesNo = 0x4, kMbIconStop = 0x10, kMbIconQuestion = 0x20, kMbIconInformation = 0x40;
 constexpr int kIdOk = 1, kIdYes = 6;
 
 constexpr std::uint32_t kRegDword = 4, kRegSz = 1;
@@ -118,9 +118,21 @@ public:
     virtual bool DeleteAtRestart(const std::string& path) = 0;
     // Unpacks every file of a cabinet to `target` (SetupIterateCabinetA).
     virtual bool ExtractCabinet(const std::string& cabinet, const std::string& target) = 0;
+    // CopyFileA; fails when `to` exists.
+    virtual bool CopyFile(const std::string& from, const std::string& to) = 0;
+    // Opens an existing file for reading and shares it for reading only:
+    // while the handle is open nobody can write, rename or delete the file.
+    virtual HandlePtr HoldFile(const std::string& path) = 0;
+    // GetLongPathNameA: the path with every short (8.3) name made long, as
+    // the system resolves it; "" when a part of it does not exist.
+    virtual std::string LongPathName(const std::string& path) = 0;
 
     // Folders and folder search.
     virtual bool CreateDirectory(const std::string& path) = 0;  // result as CreateDirectoryA's
+    // CreateDirectoryA with a security descriptor that lets in only
+    // administrators and the system (nothing inherited from the parent);
+    // fails when the folder exists.
+    virtual bool CreatePrivateDirectory(const std::string& path) = 0;
     virtual bool RemoveDirectory(const std::string& path) = 0;
     virtual HandlePtr FindFirst(const std::string& pattern, FindData& out) = 0;  // null: no match
     // GetFileAttributesExA: one named file's or folder's attributes and size
@@ -138,10 +150,14 @@ public:
     virtual bool RegSetValue(Handle& key, const std::string& valueName, std::uint32_t type, const void* data,
                              std::size_t size) = 0;
     virtual bool RegDeleteValue(Handle& key, const std::string& valueName) = 0;
-    // RegQueryInfoKeyA: the key holds no subkey and no value.
+    // RegQueryInfoKeyA: the key holds no subkey and no value. False also
+    // when it cannot be asked: LastError is then the reason, 0 when it was
+    // answered (the key is not empty).
     virtual bool RegKeyIsEmpty(Handle& key) = 0;
     // RegDeleteKeyA: fails while the key has subkeys.
     virtual bool RegDeleteKey(RegRoot root, const std::string& subkey) = 0;
+    // RegEnumKeyExA: the name of the key's index-th subkey; false past the last.
+    virtual bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) = 0;
 
     // COM and shell links. CoInitialize(NULL) on the calling thread: S_OK,
     // S_FALSE when COM was already initialised there, or a failure.
@@ -158,6 +174,16 @@ public:
     // The process has ended, or its state cannot be read (the wait ends then
     // too). Asks the handle, not the exit code: a program may exit with 259.
     virtual bool ProcessEnded(Handle& process) = 0;
+    // The running process's id; another process opened only to wait for its
+    // end (null when it is gone); the wait, true when it ended in time.
+    virtual std::uint32_t ProcessId() = 0;
+    virtual HandlePtr OpenProcess(std::uint32_t id) = 0;
+    virtual bool WaitForProcess(Handle& process, unsigned milliseconds) = 0;
+    // An anonymous pipe: the read end is returned; the write end is
+    // inherited by the programs started while it is open, which find it by
+    // `writeEndName` (OpenInheritedHandle). Null when it cannot be made.
+    virtual HandlePtr CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) = 0;
+    virtual HandlePtr OpenInheritedHandle(const std::string& name) = 0;
 
     // Runs `body` on a new thread (CreateThread, through the runtime's
     // _beginthreadex); null when the system refuses one, which callers
@@ -172,6 +198,8 @@ public:
     virtual std::string LoadString(unsigned id) = 0;  // "" when the id is missing
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
     virtual LocalTime Now() = 0;
+    // Bytes from the system's random generator: names nobody can guess.
+    virtual bool Random(void* buffer, std::size_t size) = 0;
     virtual void Yield() = 0;  // gives the processor away; no fixed pause
     virtual void Sleep(unsigned milliseconds) = 0;
     // Restarts the computer (ExitWindowsEx); first enables the shutdown

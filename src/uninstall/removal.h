@@ -1,5 +1,6 @@
-// Carries out a removal plan through the OS seam, then removes the empty
-// folders the installation left inside its folder (it logs none of them).
+// Carries out a removal plan through the OS seam: files and registry entries
+// first, then the folders the log names and those this removal emptied; the
+// package's registration only once everything else has gone.
 #pragma once
 
 #include <string>
@@ -12,13 +13,22 @@ namespace cabsetup {
 struct RemovalOutcome {
     int removed = 0;    // files, folders, values and keys gone
     int scheduled = 0;  // files in use, deleted when the system next starts
-    int failed = 0;     // files that could neither be deleted nor scheduled
+    // Files that could neither be deleted nor scheduled, and entries a
+    // lookup or removal failed for (not because they were gone).
+    int failed = 0;
+    // Steps found, at the moment of acting, to lead through a link or
+    // junction: not acted on.
+    std::vector<std::string> refused;
 };
 
-RemovalOutcome CarryOut(Os& os, const std::vector<RemovalStep>& steps, const std::string& target);
+// Every step but the registration's. Folders go after the files: those the
+// log names, and those inside `target` that this removal emptied, deepest
+// first; a folder goes only when empty, and a link as itself.
+RemovalOutcome CarryOut(Os& os, const RemovalPlan& plan, const std::string& target);
 
-// Every empty folder inside `target`, deepest first, then `target` itself
-// when empty. Links and junctions are removed as links, never entered.
-void RemoveEmptyFolders(Os& os, const std::string& target);
+// The registration's steps, its log digest included: the last of the
+// package, once nothing has failed. The values a later run finds the
+// package by go last of all. False when something of it could not be removed.
+bool RemoveRegistration(Os& os, const RemovalPlan& plan, RemovalOutcome& outcome);
 
 }  // namespace cabsetup

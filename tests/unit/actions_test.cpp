@@ -9,6 +9,7 @@
 #include "app/switches.h"
 #include "formats/little_endian.h"
 #include "host_sandbox.h"
+#include "platform/sha256.h"
 
 namespace cabsetup::testing {
 namespace {
@@ -294,6 +295,75 @@ TEST_F(ActionsTest, CompletionVariantsAndFailures) {
         EXPECT_EQ(Complete(), c.result) << c.what;
         EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "InstalledVersion"), c.installedVersion) << c.what;
         EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "DisplayName"), c.displayName) << c.what;
+    }
+}
+
+// The log's digest: recorded whenever the log is written, as REG_SZ of the
+// saved bytes, never logged itself; "/p" and an update record nothing; a log
+// or digest that could not be written fails the step, and the log on disk
+// and the digest recorded still belong together.
+TEST_F(ActionsTest, SavingTheLogRecordsItsDigest) {
+    const std::string sub = UninstallKeyPath("ToolKey");
+    auto digest = [&] { return Value(RegRoot::LocalMachine, sub, kInstallLogDigestValue); };
+    auto install = [&](const std::string& file, const std::function<void()>& fault) {
+        log_ = CInstallLog();
+        log_.SetFolder("C:\\Tool");
+        log_.AddFile("C:\\Tool\\");
+        log_.AddFile("C:\\Tool\\" + file);
+        host_.SetComInitialised(false);  // each run is a new program
+        if (!Complete()) return false;
+        fault();
+        bool saved = SaveInstallLog(os_, state_, log_);
+        os_.Reset();
+        return saved;
+    };
+    ASSERT_TRUE(install("a.dll", [] {}));
+    const std::string saved = ReadFile("C:\\Tool\\flist.lst");
+    EXPECT_EQ(digest(), Sha256Hex(saved));
+    std::uint32_t type = 0;
+    std::vector<unsigned char> data;
+    ASSERT_TRUE(host_.RegistryValue(RegRoot::LocalMachine, sub, kInstallLogDigestValue, type, data));
+    EXPECT_EQ(type, kRegSz);
+    EXPECT_EQ(data.size(), 65u);  // 64 lower-case hex digits and the terminating zero
+    EXPECT_EQ(saved.find(kInstallLogDigestValue), std::string::npos) << "the log cannot hold its own digest";
+    EXPECT_NE(saved.find("ToolKey\\UninstallString"), std::string::npos);
+
+    // A new full installation writes a new log, and its digest with it.
+    ASSERT_TRUE(install("b.dll", [] {}));
+    EXPECT_NE(ReadFile("C:\\Tool\\flist.lst"), saved);
+    EXPECT_EQ(digest(), Sha256Hex(ReadFile("C:\\Tool\\flist.lst")));
+
+    struct Case {
+        const char* what;
+        std::function<void(ActionsTest&)> arrange, fault;
+        bool result, newLog;
+        const char* digest;  // "old": as before; "new": the new log's; "<absent>"
+    } cases[] = {
+        {"an update leaves log and digest", [](ActionsTest& t) { t.First().header.setupKind = kSetupKindUpdate; },
+         [](ActionsTest&) {}, true, false, "old"},
+        {"/p writes no digest", [](ActionsTest& t) { t.state_.switchFlags = kSwitchNoChanges; }, [](ActionsTest&) {},
+         true, false, "old"},
+        {"the log cannot be written: the old log and its digest stay", [](ActionsTest&) {},
+         [](ActionsTest& t) { t.os_.FailNth(OsOp::CreateHidden, 1); }, false, false, "old"},
+        // The new log is in place: the old digest must not refuse it.
+        {"the digest cannot be written: none stands for the new log", [](ActionsTest&) {},
+         [](ActionsTest& t) { t.os_.FailNth(OsOp::RegSetValue, 1); }, false, true, "<absent>"},
+        {"written whole", [](ActionsTest&) {}, [](ActionsTest&) {}, true, true, "new"},
+    };
+    for (const Case& c : cases) {
+        const std::string before = ReadFile("C:\\Tool\\flist.lst"), recorded = digest();
+        ASSERT_EQ(recorded, Sha256Hex(before)) << c.what;
+        c.arrange(*this);
+        EXPECT_EQ(install("c.dll", [&] { c.fault(*this); }), c.result) << c.what;
+        const std::string after = ReadFile("C:\\Tool\\flist.lst");
+        EXPECT_EQ(after != before, c.newLog) << c.what;
+        const std::string expected = std::string(c.digest) == "old" ? recorded
+                                     : std::string(c.digest) == "new" ? Sha256Hex(after)
+                                                                       : "<absent>";
+        EXPECT_EQ(digest(), expected) << c.what;
+        Reset();
+        log_ = CInstallLog();
+        ASSERT_TRUE(install("d.dll", [] {}));  // the next case starts from a log and its digest
     }
 }
 

@@ -8,6 +8,7 @@
 #include "actions/install_log.h"
 #include "app/startup.h"
 #include "host_sandbox.h"
+#include "platform/sha256.h"
 #include "sweep_support.h"
 
 namespace cabsetup::testing {
@@ -22,7 +23,7 @@ protected:
             for (RegRoot root : {RegRoot::CurrentUser, RegRoot::LocalMachine})
                 if (Os::HandlePtr k = host_.RegOpenKey(root, key, kKeyAllAccess)) {
                     for (const char* v : {"", "First", "Second", "DisplayName", "UninstallString", "InstalledPath",
-                                          "InstalledVersion", "Installed MainModule"})
+                                          "InstalledVersion", "Installed MainModule", kInstallLogDigestValue})
                         host_.RegDeleteValue(*k, v);
                     k.reset();
                     host_.RegDeleteKey(root, key);
@@ -69,7 +70,7 @@ protected:
     // As the wizard runs it: the step, then the log.
     bool Run() {
         PollingWaiter waiter(os_);
-        return CompleteInstallation(os_, state_, log_, waiter) && log_.Save(os_, false);
+        return CompleteInstallation(os_, state_, log_, waiter) && SaveInstallLog(os_, state_, log_);
     }
 
     SetupState state_;
@@ -93,6 +94,12 @@ TEST_F(CompletionSweep, EveryFailedCallKeepsOldOrNewAndFailureIsReported) {
                 ADD_FAILURE() << at << ": " << p;
             if (last_) {
                 EXPECT_TRUE(after == expected) << at << ": reported done, but something is missing";
+            }
+            // The digest recorded, if any, is the digest of the log on disk.
+            std::uint32_t type = 0;
+            std::vector<unsigned char> digest;
+            if (host_.RegistryValue(RegRoot::LocalMachine, UninstallKeyPath("ToolKey"), kInstallLogDigestValue, type, digest)) {
+                EXPECT_EQ(std::string(digest.begin(), digest.end() - 1), Sha256Hex(ReadFile("C:\\Tool\\flist.lst"))) << at;
             }
             // A clean run from here completes the installation.
             state_ = SetupState();

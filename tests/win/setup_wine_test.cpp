@@ -12,6 +12,7 @@
 
 #include "manifest.h"
 #include "package_builder.h"
+#include "platform/sha256.h"
 #include "wine_support.h"
 #include "wizard_driving.h"
 
@@ -275,6 +276,170 @@ TEST_F(HelloPackages, UninstallRemovesWhatTheInstallationLogged) {
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello"));
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Example Software\\Hello"));
         if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        ForgetInstallation();
+    }
+}
+
+std::string FlistOf(const std::string& target) { return wine::ReadText(target + "\\flist.lst"); }
+
+// The private folders the uninstaller's copies ran from.
+std::vector<std::string> CopyFolders() {
+    std::vector<std::string> out;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA("C:\\windows\\temp\\cabsetup-*", &data);
+    if (h == INVALID_HANDLE_VALUE) return out;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) out.push_back(std::string("C:\\windows\\temp\\") + data.cFileName);
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+    return out;
+}
+
+// Someone else's things, each the aim of a hostile line; removed afterwards.
+class Victims {
+public:
+    Victims() : key_(HKEY_LOCAL_MACHINE, "System\\CabsetupVictim") {
+        CreateDirectoryA(kFolder, nullptr);
+        for (const char* f : {"x.dll", "y.dll"}) wine::WriteBytes(std::string(kFolder) + "\\" + f, {'v'});
+        key_.SetString("v", "theirs");
+    }
+    ~Victims() { wine::RemoveTree(kFolder); }
+    bool Intact() const {
+        return wine::ReadText(std::string(kFolder) + "\\x.dll") == "v" && wine::ReadText(std::string(kFolder) + "\\y.dll") == "v" &&
+               Value(HKEY_LOCAL_MACHINE, key_.Subkey(), "v") == "theirs";
+    }
+    // Lines that lead out of the package's folder in every way the system knows.
+    static std::string Lines(const std::string& target) {
+        return "FILE    " + target + "\\../../../windows/temp/victim-of-hostile-lines/x.dll\n"
+               "FILE    " + target + "\\..\\..\\..\\windows\\temp\\victim-of-hostile-lines\\x.dll\n"
+               "FILE    \\\\?\\C:\\windows\\temp\\victim-of-hostile-lines\\y.dll\n"
+               "FILE    \\\\.\\C:\\windows\\temp\\victim-of-hostile-lines\\y.dll\n"
+               "FILE    \\??\\C:\\windows\\temp\\victim-of-hostile-lines\\y.dll\n"
+               "FILE    C:/windows/temp/victim-of-hostile-lines/y.dll\n"
+               "FILE    C:\\windows\\temp\\victim-of-hostile-lines\\x.dll\n"
+               "FILE    C:\\windows\\temp\\victim-of-hostile-lines\\\n"
+               "FILE    " + target + "\\NUL\n"
+               "FILE    " + target + "\\readme.txt:stream\n"
+               "REGE    HKEY_LOCAL_MACHINE\\System\\CabsetupVictim\\v\n"
+               "REGE    HKEY_LOCAL_MACHINE\\System\\CabsetupVictim\\\n";
+    }
+
+private:
+    static constexpr char kFolder[] = "C:\\windows\\temp\\victim-of-hostile-lines";
+    wine::TestKey key_;
+};
+
+bool Installed(const std::string& t) {
+    return wine::ReadText(t + "\\bin\\hello.exe") == "Hello main module 1.2\r\n" &&
+           wine::ReadText(t + "\\readme.txt") != "<missing>" && !Gone(t + "\\uninstall.exe") &&
+           Value(HKEY_LOCAL_MACHINE, kUninstall, "UninstallString") == "\"" + t + "\\uninstall.exe\" Hello" &&
+           Value(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello", "Path") == t;
+}
+
+// The log's digest is recorded at installation; a log changed afterwards is
+// refused whole: nothing removed, the message (or "Error" under "/s"), 1603.
+TEST_F(HelloPackages, UninstallRefusesALogChangedAfterInstallation) {
+    const std::string t = kTarget, uninstall = t + "\\uninstall.exe";
+    Victims victims;
+    ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u);
+    const std::string flist = FlistOf(t);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstallLogDigest"), Sha256Hex(flist));
+    EXPECT_EQ(flist.find("InstallLogDigest"), std::string::npos);
+    const std::string hostile = flist + Victims::Lines(t);
+    ASSERT_TRUE(wine::WriteBytes(t + "\\flist.lst", std::vector<unsigned char>(hostile.begin(), hostile.end())));
+
+    wine::SetupRun run = wine::RunAndAnswerBoxes(uninstall, "Hello /a /s", folder_ / "pkg", 90000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 1603u);
+    EXPECT_TRUE(run.boxTexts.empty());
+    EXPECT_EQ(Status("pkg"), "Error");
+    run = wine::RunAndAnswerBoxes(uninstall, "Hello /a", folder_ / "pkg", 90000);
+    EXPECT_EQ(run.exitCode, 1603u);
+    ASSERT_EQ(run.boxTexts.size(), 1u);
+    if (GetUserDefaultUILanguage() != 0x412) {
+        EXPECT_EQ(run.boxTexts[0], "The list of installed files of Hello was changed after installation. Nothing was removed.");
+        EXPECT_EQ(run.boxCaptions[0], "Uninstall");
+    }
+    Sleep(500);  // the copy has handed back; what it leaves is checked now
+    EXPECT_TRUE(Installed(t));
+    EXPECT_EQ(FlistOf(t), hostile);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstallLogDigest"), Sha256Hex(flist));
+    EXPECT_TRUE(victims.Intact());
+}
+
+// A log from before digests (the value deleted) is read line by line: the
+// package goes, every hostile line is skipped.
+TEST_F(HelloPackages, UninstallWithoutADigestRemovesOnlyThePackage) {
+    const std::string t = kTarget, uninstall = t + "\\uninstall.exe";
+    Victims victims;
+    ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstall, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueA(key, "InstallLogDigest"), ERROR_SUCCESS);
+    RegCloseKey(key);
+    const std::string hostile = FlistOf(t) + Victims::Lines(t);
+    ASSERT_TRUE(wine::WriteBytes(t + "\\flist.lst", std::vector<unsigned char>(hostile.begin(), hostile.end())));
+    const std::vector<std::string> before = CopyFolders();
+
+    wine::SetupRun run = wine::RunAndAnswerBoxes(uninstall, "Hello /a /s", folder_ / "pkg", 90000);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Status("pkg"), "Success");
+    // The copy takes the program, then its folder, once this one has ended.
+    for (int i = 0; i < 100 && !Gone(t); ++i) Sleep(100);
+    EXPECT_TRUE(Gone(uninstall));
+    EXPECT_TRUE(Gone(t)) << "every folder of the package, the target too";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello"));
+    EXPECT_TRUE(victims.Intact());
+
+    // The copy ran from a fresh folder of the Windows folder, not the user's
+    // temporary folder, and goes at the next start.
+    std::vector<std::string> after = CopyFolders();
+    std::vector<std::string> added;
+    for (const std::string& f : after)
+        if (std::find(before.begin(), before.end(), f) == before.end()) added.push_back(f);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0].size(), std::string("C:\\windows\\temp\\cabsetup-").size() + 16) << added[0];
+    EXPECT_FALSE(Gone(added[0] + "\\uninstall.exe"));
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    WIN32_FIND_DATAA data;
+    HANDLE old = FindFirstFileA((std::string(temp) + "cabsetup-uninstall-*").c_str(), &data);
+    EXPECT_EQ(old, INVALID_HANDLE_VALUE) << "nothing in the user's temporary folder";
+    if (old != INVALID_HANDLE_VALUE) FindClose(old);
+    for (const std::string& f : added) wine::RemoveTree(f);
+}
+
+// A log that cannot be read (held open by another program, or moved away)
+// removes nothing and keeps the way back; restored, a second run removes.
+TEST_F(HelloPackages, UninstallWithAnUnreadableLogKeepsEverythingUntilRestored) {
+    const std::string t = kTarget, uninstall = t + "\\uninstall.exe";
+    for (bool moved : {false, true}) {
+        ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u) << moved;
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (moved) {
+            ASSERT_TRUE(MoveFileA((t + "\\flist.lst").c_str(), (t + "\\flist.saved").c_str()));
+        } else {
+            held = CreateFileA((t + "\\flist.lst").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        }
+        wine::SetupRun run = wine::RunAndAnswerBoxes(uninstall, "Hello /a /s", folder_ / "pkg", 90000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 1603u) << moved;
+        EXPECT_EQ(Status("pkg"), "Error") << moved;
+        Sleep(500);
+        EXPECT_TRUE(Installed(t)) << moved;
+        EXPECT_NE(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstallLogDigest"), "<absent>") << moved;
+
+        if (moved) MoveFileA((t + "\\flist.saved").c_str(), (t + "\\flist.lst").c_str());
+        else CloseHandle(held);
+        run = wine::RunAndAnswerBoxes(uninstall, "Hello /a /s", folder_ / "pkg", 90000);
+        EXPECT_EQ(run.exitCode, 0u) << moved;
+        EXPECT_EQ(Status("pkg"), "Success") << moved;
+        for (int i = 0; i < 100 && !Gone(t); ++i) Sleep(100);
+        EXPECT_TRUE(Gone(t)) << moved;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall)) << moved;
         ForgetInstallation();
     }
 }

@@ -1,5 +1,7 @@
 #include "wine_support.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 namespace cabsetup::wine {
@@ -128,6 +130,23 @@ HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except) {
     return search.found;
 }
 
+namespace {
+
+// The process and the ones it started (uninstall.exe shows its boxes from its copy).
+std::vector<DWORD> ProcessAndChildren(DWORD processId) {
+    std::vector<DWORD> out{processId};
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return out;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ParentProcessID == processId && entry.th32ProcessID != processId) out.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return out;
+}
+
+}  // namespace
+
 SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments, const std::string& currentDir,
                            DWORD timeoutMs) {
     SetupRun run;
@@ -151,11 +170,19 @@ SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments,
     HWND answered = nullptr;
     while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
         if (GetTickCount() - start > timeoutMs) {
+            // Its children first: left behind, they would hold the test's pipes open.
+            for (DWORD child : ProcessAndChildren(pi.dwProcessId))
+                if (HANDLE h = child != pi.dwProcessId ? OpenProcess(PROCESS_TERMINATE, FALSE, child) : nullptr) {
+                    TerminateProcess(h, 9999);
+                    CloseHandle(h);
+                }
             TerminateProcess(pi.hProcess, 9999);
             WaitForSingleObject(pi.hProcess, 5000);
             break;
         }
-        HWND box = FindDialogOfProcess(pi.dwProcessId, DialogKind::Other);
+        HWND box = nullptr;
+        for (DWORD process : ProcessAndChildren(pi.dwProcessId))
+            if ((box = FindDialogOfProcess(process, DialogKind::Other)) != nullptr) break;
         if (!box || box == answered) continue;
         HWND text = nullptr;
         EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&text));

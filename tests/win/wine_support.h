@@ -66,7 +66,8 @@ struct SetupRun {
 };
 
 // Starts exe with arguments in the folder `currentDir`, answers every message
-// box with OK (after reading it) and waits for the exit.
+// box of it and of the programs it started with OK (after reading it) and
+// waits for the exit.
 SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments, const std::string& currentDir,
                            DWORD timeoutMs = 30000);
 

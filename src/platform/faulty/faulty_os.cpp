@@ -14,8 +14,9 @@ const char* OsOpName(OsOp op) {
         "ExtractCabinet", "CreateDirectory", "RemoveDirectory", "FindFirst", "FileInfo", "FindNext",
         "RegOpenKey", "RegQueryValue", "RegCreateKey", "RegSetValue", "RegDeleteValue", "RegKeyIsEmpty",
         "RegDeleteKey", "CoInitialize", "CreateShellLink", "SaveShellLink", "CreateProcess", "ProcessEnded",
-        "PostNotify", "WindowExists", "MessageBox", "StartThread", "WindowsDirectory", "SystemDirectory", "Version",
-        "ModulePath", "LoadString"};
+        "PostNotify", "WindowExists", "MessageBox", "StartThread", "CopyFile", "HoldFile", "CreatePrivateDirectory",
+        "RegEnumKey", "OpenProcess", "WaitForProcess", "CreatePipe", "OpenInheritedHandle", "Random", "LongPathName",
+        "WindowsDirectory", "SystemDirectory", "Version", "ModulePath", "LoadString", "ProcessId"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOsOpCount ? kNames[i] : "?";
 }
@@ -199,5 +200,37 @@ std::string FaultyOs::SystemDirectory() { return Fails(OsOp::SystemDirectory) ? 
 OsVersion FaultyOs::Version() { return Fails(OsOp::Version) ? OsVersion{} : inner_.Version(); }
 std::string FaultyOs::ModulePath() { return Fails(OsOp::ModulePath) ? "" : inner_.ModulePath(); }
 std::string FaultyOs::LoadString(unsigned id) { return Fails(OsOp::LoadString) ? "" : inner_.LoadString(id); }
+
+bool FaultyOs::CopyFile(const std::string& from, const std::string& to) {
+    return !Fails(OsOp::CopyFile) && inner_.CopyFile(from, to);
+}
+Os::HandlePtr FaultyOs::HoldFile(const std::string& path) {
+    return Fails(OsOp::HoldFile) ? nullptr : inner_.HoldFile(path);
+}
+// Failed, the answer is as for a path that could not be looked at: "".
+std::string FaultyOs::LongPathName(const std::string& path) {
+    return Fails(OsOp::LongPathName) ? "" : inner_.LongPathName(path);
+}
+bool FaultyOs::CreatePrivateDirectory(const std::string& path) {
+    return !Fails(OsOp::CreatePrivateDirectory) && inner_.CreatePrivateDirectory(path);
+}
+bool FaultyOs::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
+    return !Fails(OsOp::RegEnumKey) && inner_.RegEnumKey(key, index, name);
+}
+std::uint32_t FaultyOs::ProcessId() { return Fails(OsOp::ProcessId) ? 0 : inner_.ProcessId(); }
+Os::HandlePtr FaultyOs::OpenProcess(std::uint32_t id) {
+    return Fails(OsOp::OpenProcess) ? nullptr : inner_.OpenProcess(id);
+}
+// A wait that failed is one that did not see the end.
+bool FaultyOs::WaitForProcess(Handle& process, unsigned milliseconds) {
+    return !Fails(OsOp::WaitForProcess) && inner_.WaitForProcess(process, milliseconds);
+}
+Os::HandlePtr FaultyOs::CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) {
+    return Fails(OsOp::CreatePipe) ? nullptr : inner_.CreatePipe(writeEnd, writeEndName);
+}
+Os::HandlePtr FaultyOs::OpenInheritedHandle(const std::string& name) {
+    return Fails(OsOp::OpenInheritedHandle) ? nullptr : inner_.OpenInheritedHandle(name);
+}
+bool FaultyOs::Random(void* buffer, std::size_t size) { return !Fails(OsOp::Random) && inner_.Random(buffer, size); }
 
 }  // namespace cabsetup

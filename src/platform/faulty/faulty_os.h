@@ -22,9 +22,11 @@ enum class OsOp {
     RegOpenKey, RegQueryValue, RegCreateKey, RegSetValue, RegDeleteValue, RegKeyIsEmpty, RegDeleteKey,
     CoInitialize, CreateShellLink, SaveShellLink, CreateProcess, ProcessEnded,
     PostNotify, WindowExists, MessageBox, StartThread,
+    CopyFile, HoldFile, CreatePrivateDirectory, RegEnumKey, OpenProcess, WaitForProcess, CreatePipe,
+    OpenInheritedHandle, Random, LongPathName,
     // Queries whose failure is an empty or zero answer; never counted by
     // FailNthOfAny, failed only by name.
-    WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString,
+    WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString, ProcessId,
     Count
 };
 constexpr int kOsOpCount = static_cast<int>(OsOp::Count);
@@ -73,6 +75,17 @@ public:
     bool CanDeleteNow(const std::string& path) override;
     bool DeleteAtRestart(const std::string& path) override;
     bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
+    bool CopyFile(const std::string& from, const std::string& to) override;
+    HandlePtr HoldFile(const std::string& path) override;
+    std::string LongPathName(const std::string& path) override;
+    bool CreatePrivateDirectory(const std::string& path) override;
+    bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
+    std::uint32_t ProcessId() override;
+    HandlePtr OpenProcess(std::uint32_t id) override;
+    bool WaitForProcess(Handle& process, unsigned milliseconds) override;
+    HandlePtr CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) override;
+    HandlePtr OpenInheritedHandle(const std::string& name) override;
+    bool Random(void* buffer, std::size_t size) override;
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;

@@ -8,6 +8,9 @@
 #include <system_error>
 #include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <mspack.h>
 
 namespace cabsetup {
@@ -25,6 +28,7 @@ struct StringEntry {
 constexpr StringEntry kStrings[] = {
 #define CABSETUP_STRING(id, english, korean) {id, english, korean},
 #include "resources/strings.def"
+#include "resources/uninstall_strings.def"
 #undef CABSETUP_STRING
 };
 
@@ -95,8 +99,28 @@ FindData Describe(const fs::path& p) {
 
 HostOs::HostOs(fs::path sandbox, int codePage) : sandbox_(std::move(sandbox)), codePage_(codePage) {}
 
-fs::path HostOs::HostPath(const std::string& windowsPath) const {
+std::string HostOs::Lengthen(const std::string& windowsPath) const {
     std::string path = windowsPath;
+    for (bool changed = true; changed;) {
+        changed = false;
+        std::string lower = Lower(path);
+        for (const auto& [shortPath, longPath] : shortNames_)
+            if (lower.compare(0, shortPath.size(), shortPath) == 0 &&
+                (lower.size() == shortPath.size() || lower[shortPath.size()] == '\\')) {
+                path = longPath + path.substr(shortPath.size());
+                changed = true;
+                break;
+            }
+    }
+    return path;
+}
+
+void HostOs::SetShortName(const std::string& shortPath, const std::string& longPath) {
+    shortNames_.emplace_back(Lower(shortPath), longPath);
+}
+
+fs::path HostOs::HostPath(const std::string& windowsPath) const {
+    std::string path = Lengthen(windowsPath);
     if (path.size() < 2 || path[1] != ':') {
         if (!path.empty() && path[0] == '\\') path = currentDir_.substr(0, 2) + path;
         else path = currentDir_ + "\\" + path;
@@ -160,6 +184,7 @@ Os::HandlePtr HostOs::CreateAlways(const std::string& path) {
             memory_[key] = std::make_shared<std::vector<unsigned char>>(written->buffer, written->buffer + written->size);
         });
     }
+    if (held_.count(PathKey(path))) return nullptr;
     std::FILE* f = std::fopen(HostPath(path).c_str(), "wb");
     return f ? std::make_unique<HostFile>(f) : nullptr;
 }
@@ -216,7 +241,8 @@ bool HostOs::DeleteFile(const std::string& path) {
     std::string key = PathKey(path);
     if (memoryFiles_) return memory_.erase(key) > 0;
     std::error_code ec;
-    if (inUse_.count(key) || running_.count(key) || (attributes_[key] & kAttrReadOnly) || fs::is_directory(key, ec))
+    if (inUse_.count(key) || running_.count(key) || held_.count(key) || (attributes_[key] & kAttrReadOnly) ||
+        fs::is_directory(key, ec))
         return false;
     attributes_.erase(key);
     return fs::remove(key, ec);
@@ -242,7 +268,7 @@ bool HostOs::MoveFile(const std::string& from, const std::string& to) {
     if (TooLong(from) || TooLong(to)) return false;
     std::string a = PathKey(from), b = PathKey(to);
     std::error_code ec;
-    if (inUse_.count(a) || !fs::exists(a, ec) || fs::exists(b, ec)) return false;
+    if (inUse_.count(a) || held_.count(a) || !fs::exists(a, ec) || fs::exists(b, ec)) return false;
     fs::rename(a, b, ec);
     if (ec) return false;
     if (attributes_.count(a)) attributes_[b] = attributes_[a], attributes_.erase(a);
@@ -361,7 +387,10 @@ bool HostOs::RemoveDirectory(const std::string& path) {
     std::string key = PathKey(path);
     // A link goes as itself, whatever it points to (as a junction does).
     if (fs::is_symlink(key, ec)) return fs::remove(key, ec);
-    return fs::is_directory(key, ec) && fs::is_empty(key, ec) && fs::remove(key, ec);
+    if (!fs::exists(key, ec)) return Failed(kErrorFileNotFound);
+    if (!fs::is_directory(key, ec)) return Failed(267);  // ERROR_DIRECTORY
+    if (!fs::is_empty(key, ec)) return Failed(145);      // ERROR_DIR_NOT_EMPTY
+    return fs::remove(key, ec) || Failed(kErrorAccessDenied);
 }
 
 bool HostOs::CreateDirectory(const std::string& path) {
@@ -471,11 +500,11 @@ Os::HandlePtr HostOs::RegOpenKey(RegRoot root, const std::string& subkey, std::u
 bool HostOs::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
     const Key& k = registry_.at(static_cast<HostKey&>(key).name);
     auto it = k.values.find(Lower(valueName));
-    if (it == k.values.end()) return false;
+    if (it == k.values.end()) return Failed(kErrorFileNotFound);
     const auto& bytes = it->second;
-    if (bytes.size() > size) {  // ERROR_MORE_DATA
+    if (bytes.size() > size) {
         size = bytes.size();
-        return false;
+        return Failed(234);  // ERROR_MORE_DATA
     }
     std::memcpy(buffer, bytes.data(), bytes.size());
     size = bytes.size();
@@ -498,7 +527,8 @@ bool HostOs::RegSetValue(Handle& key, const std::string& valueName, std::uint32_
 }
 
 bool HostOs::RegDeleteValue(Handle& key, const std::string& valueName) {
-    return registry_.at(static_cast<HostKey&>(key).name).values.erase(Lower(valueName)) > 0;
+    return registry_.at(static_cast<HostKey&>(key).name).values.erase(Lower(valueName)) > 0 ||
+           Failed(kErrorFileNotFound);
 }
 
 bool HostOs::HasSubkeys(const std::string& name) const {
@@ -509,6 +539,7 @@ bool HostOs::HasSubkeys(const std::string& name) const {
 
 bool HostOs::RegKeyIsEmpty(Handle& key) {
     const std::string& name = static_cast<HostKey&>(key).name;
+    lastError = 0;  // asked and answered: false means "not empty"
     return registry_.at(name).values.empty() && !HasSubkeys(name);
 }
 
@@ -516,7 +547,8 @@ bool HostOs::KeyExists(RegRoot root, const std::string& subkey) const { return r
 
 bool HostOs::RegDeleteKey(RegRoot root, const std::string& subkey) {
     std::string name = KeyName(root, subkey);
-    if (!registry_.count(name) || HasSubkeys(name)) return false;
+    if (!registry_.count(name)) return Failed(kErrorFileNotFound);
+    if (HasSubkeys(name)) return Failed(kErrorAccessDenied);
     registry_.erase(name);
     return true;
 }
@@ -567,7 +599,9 @@ Os::HandlePtr HostOs::CreateProcess(const ProcessStart& start) {
         (!start.currentDir.empty() && !fs::is_directory(PathKey(start.currentDir), ec)))
         return nullptr;
     processes_.push_back({start, processPolls_});
-    return std::make_unique<HostProcess>(processes_.size() - 1);
+    auto process = std::make_unique<HostProcess>(processes_.size() - 1);
+    if (runner_) runner_(start);
+    return process;
 }
 
 bool HostOs::ProcessEnded(Handle& process) {
@@ -586,6 +620,120 @@ std::string HostOs::LoadString(unsigned id) {
 int HostOs::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
     messages_.push_back({text, caption, flags});
     return kIdOk;
+}
+
+}  // namespace cabsetup
+
+namespace cabsetup {
+
+namespace {
+
+class HostWaitable final : public Os::Handle {};
+
+}  // namespace
+
+bool HostOs::CopyFile(const std::string& from, const std::string& to) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(from) || TooLong(to)) return false;
+    std::string a = PathKey(from), b = PathKey(to);
+    std::error_code ec;
+    if (!fs::is_regular_file(a, ec) || fs::exists(b, ec) || fs::is_symlink(b, ec)) return false;
+    return fs::copy_file(a, b, ec);
+}
+
+Os::HandlePtr HostOs::HoldFile(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(path)) return nullptr;
+    std::string key = PathKey(path);
+    std::error_code ec;
+    if (!fs::is_regular_file(key, ec) || inUse_.count(key)) return nullptr;
+    std::FILE* f = std::fopen(key.c_str(), "rb");
+    if (!f) return nullptr;
+    ++held_[key];
+    return std::make_unique<HostFile>(f, [this, key] {
+        std::lock_guard closing(filesMutex_);
+        if (--held_[key] == 0) held_.erase(key);
+    });
+}
+
+bool HostOs::IsHeld(const std::string& windowsPath) {
+    std::lock_guard lock(filesMutex_);
+    return held_.count(PathKey(windowsPath)) > 0;
+}
+
+std::string HostOs::LongPathName(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(path) || path.size() < 3) return {};
+    std::error_code ec;
+    fs::path p = HostPath(path);
+    if (!fs::exists(p, ec) && !fs::is_symlink(p, ec)) return Failed(kErrorFileNotFound), std::string();
+    return Lengthen(path);
+}
+
+bool HostOs::CreatePrivateDirectory(const std::string& path) {
+    std::lock_guard lock(filesMutex_);
+    if (!CreateDirectory(path)) return false;
+    privateFolders_.insert(path);
+    return true;
+}
+
+bool HostOs::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
+    const std::string prefix = static_cast<HostKey&>(key).name + "\\";
+    std::set<std::string> children;
+    for (auto it = registry_.lower_bound(prefix); it != registry_.end() && it->first.compare(0, prefix.size(), prefix) == 0;
+         ++it)
+        children.insert(it->first.substr(prefix.size(), it->first.find('\\', prefix.size()) - prefix.size()));
+    if (index >= children.size()) return Failed(259);  // ERROR_NO_MORE_ITEMS
+    name = *std::next(children.begin(), index);
+    return true;
+}
+
+Os::HandlePtr HostOs::OpenProcess(std::uint32_t id) {
+    if (id == 0) return nullptr;
+    return std::make_unique<HostWaitable>();
+}
+
+bool HostOs::WaitForProcess(Handle&, unsigned) { return waitedProcessEnds_; }
+
+Os::HandlePtr HostOs::CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return nullptr;
+    std::FILE* reader = ::fdopen(fds[0], "rb");
+    std::FILE* writer = ::fdopen(fds[1], "wb");
+    if (!reader || !writer) {
+        if (reader) std::fclose(reader); else ::close(fds[0]);
+        if (writer) std::fclose(writer); else ::close(fds[1]);
+        return nullptr;
+    }
+    writeEnd = std::make_unique<HostFile>(writer);
+    writeEndName = std::to_string(fds[1]);
+    return std::make_unique<HostFile>(reader);
+}
+
+Os::HandlePtr HostOs::OpenInheritedHandle(const std::string& name) {
+    char* end = nullptr;
+    long fd = std::strtol(name.c_str(), &end, 10);
+    if (name.empty() || *end || fd < 0) return nullptr;
+    int copy = ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return nullptr;
+    std::FILE* f = ::fdopen(copy, "wb");
+    if (!f) {
+        ::close(copy);
+        return nullptr;
+    }
+    return std::make_unique<HostFile>(f);
+}
+
+bool HostOs::Random(void* buffer, std::size_t size) {
+    auto* out = static_cast<unsigned char*>(buffer);
+    for (std::size_t i = 0; i < size; ++i) {
+        // xorshift64: every name differs, and every test run sees the same ones.
+        random_ ^= random_ << 13;
+        random_ ^= random_ >> 7;
+        random_ ^= random_ << 17;
+        out[i] = static_cast<unsigned char>(random_ >> 32);
+    }
+    return true;
 }
 
 }  // namespace cabsetup

@@ -96,6 +96,20 @@ public:
     void SetProcessPolls(int polls) { processPolls_ = polls; }
     // COM already initialised on the thread (CoInitialize answers S_FALSE) or not.
     void SetComInitialised(bool initialised) { coInitializeCalls_ = initialised ? 1 : 0; }
+    // A short (8.3) name: the full short path and the long one it stands for
+    // ("C:\PROGRA~1", "C:\Program Files"). Every operation then finds the
+    // long entry by the short name, and LongPathName makes it long.
+    void SetShortName(const std::string& shortPath, const std::string& longPath);
+    // Folders CreatePrivateDirectory made, as given.
+    const std::set<std::string>& PrivateFolders() const { return privateFolders_; }
+    // Whether a HoldFile handle on the path is open.
+    bool IsHeld(const std::string& windowsPath);
+    // Called inside CreateProcess, after the start succeeded, as the started
+    // program would run (the uninstaller's copy, run by the test).
+    void SetProcessRunner(std::function<void(const ProcessStart&)> runner) { runner_ = std::move(runner); }
+    void SetProcessId(std::uint32_t id) { processId_ = id; }
+    // Whether a process waited for (WaitForProcess) ends in time.
+    void SetWaitedProcessEnds(bool ends) { waitedProcessEnds_ = ends; }
 
     const CodePage& Mbcs() const override { return codePage_; }
     HandlePtr OpenRead(const std::string& path) override;
@@ -113,6 +127,17 @@ public:
     bool CanDeleteNow(const std::string& path) override;
     bool DeleteAtRestart(const std::string& path) override;
     bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
+    bool CopyFile(const std::string& from, const std::string& to) override;
+    HandlePtr HoldFile(const std::string& path) override;
+    std::string LongPathName(const std::string& path) override;
+    bool CreatePrivateDirectory(const std::string& path) override;
+    bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
+    std::uint32_t ProcessId() override { return processId_; }
+    HandlePtr OpenProcess(std::uint32_t id) override;
+    bool WaitForProcess(Handle& process, unsigned milliseconds) override;
+    HandlePtr CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) override;
+    HandlePtr OpenInheritedHandle(const std::string& name) override;
+    bool Random(void* buffer, std::size_t size) override;
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
@@ -159,6 +184,8 @@ private:
     // As the system's ANSI calls: a path of MAX_PATH characters or more fails.
     static bool TooLong(const std::string& path) { return path.size() >= kMaxPath; }
     std::string PathKey(const std::string& windowsPath) const { return HostPath(windowsPath).string(); }
+    // The path with a short name's prefix replaced by the long path.
+    std::string Lengthen(const std::string& windowsPath) const;
     static std::string KeyName(RegRoot root, const std::string& subkey);
 
     std::filesystem::path sandbox_;
@@ -188,6 +215,13 @@ private:
     std::vector<RecordedProcess> processes_;
     int processPolls_ = 0, coInitializeCalls_ = 0;
     std::atomic<bool> windowGone_{false};
+    std::vector<std::pair<std::string, std::string>> shortNames_;  // lower-cased short path, long path
+    std::set<std::string> privateFolders_;
+    std::map<std::string, int> held_;  // by host path: open HoldFile handles
+    std::function<void(const ProcessStart&)> runner_;
+    std::uint32_t processId_ = 4242;
+    bool waitedProcessEnds_ = true;
+    std::uint64_t random_ = 0x9E3779B97F4A7C15ull;
 };
 
 }  // namespace cabsetup

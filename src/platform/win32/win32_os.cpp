@@ -3,6 +3,7 @@
 #include "platform/win32/windows_clean.h"
 #include <objbase.h>
 #include <process.h>
+#include <sddl.h>
 #include <setupapi.h>
 #include <shlobj.h>
 
@@ -272,19 +273,28 @@ Os::HandlePtr Win32Os::RegOpenKey(RegRoot root, const std::string& subkey, std::
     return std::make_unique<Win32Handle>(Win32Handle::Kind::Key, key);
 }
 
+namespace {
+// The registry answers with its error, not through GetLastError: kept there
+// for LastError like every other call's.
+bool Answer(LONG result) {
+    SetLastError(static_cast<DWORD>(result));
+    return result == ERROR_SUCCESS;
+}
+}  // namespace
+
 bool Win32Os::RegDeleteValue(Handle& key, const std::string& valueName) {
-    return RegDeleteValueA(static_cast<Win32Handle&>(key).Key(), valueName.c_str()) == ERROR_SUCCESS;
+    return Answer(RegDeleteValueA(static_cast<Win32Handle&>(key).Key(), valueName.c_str()));
 }
 
 bool Win32Os::RegKeyIsEmpty(Handle& key) {
     DWORD subkeys = 0, values = 0;
-    return RegQueryInfoKeyA(static_cast<Win32Handle&>(key).Key(), nullptr, nullptr, nullptr, &subkeys, nullptr,
-                            nullptr, &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+    return Answer(RegQueryInfoKeyA(static_cast<Win32Handle&>(key).Key(), nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                   nullptr, &values, nullptr, nullptr, nullptr, nullptr)) &&
            subkeys == 0 && values == 0;
 }
 
 bool Win32Os::RegDeleteKey(RegRoot root, const std::string& subkey) {
-    return RegDeleteKeyA(RootKey(root), subkey.c_str()) == ERROR_SUCCESS;
+    return Answer(RegDeleteKeyA(RootKey(root), subkey.c_str()));
 }
 
 bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buffer, std::size_t& size) {
@@ -292,7 +302,7 @@ bool Win32Os::RegQueryValue(Handle& key, const std::string& valueName, void* buf
     LONG r = RegQueryValueExA(static_cast<Win32Handle&>(key).Key(), valueName.c_str(), nullptr, nullptr,
                               static_cast<BYTE*>(buffer), &bytes);
     size = bytes;
-    return r == ERROR_SUCCESS;
+    return Answer(r);
 }
 
 Os::HandlePtr Win32Os::RegCreateKey(RegRoot root, const std::string& subkey) {
@@ -490,6 +500,99 @@ bool Win32Os::WindowExists(WindowHandle window) { return IsWindow(reinterpret_ca
 void Win32Os::PumpSentMessages() {
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+
+bool Win32Os::CopyFile(const std::string& from, const std::string& to) {
+    return CopyFileA(from.c_str(), to.c_str(), TRUE) != 0;
+}
+
+Os::HandlePtr Win32Os::HoldFile(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+std::string Win32Os::LongPathName(const std::string& path) {
+    // Looked up by name: systems before Windows 2000 lack it, and then no
+    // short name is made long (a line named by one is not proven inside).
+    using GetLongPathNameFn = DWORD(WINAPI*)(LPCSTR, LPSTR, DWORD);
+    static const auto getLong = reinterpret_cast<GetLongPathNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetLongPathNameA")));
+    if (!getLong) {
+        SetLastError(ERROR_FILE_NOT_FOUND);  // no long names to find: the path stands as given
+        return {};
+    }
+    char buffer[MAX_PATH];
+    DWORD n = getLong(path.c_str(), buffer, MAX_PATH);
+    return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
+}
+
+bool Win32Os::CreatePrivateDirectory(const std::string& path) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(kPrivateFolderSddl, SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    BOOL made = CreateDirectoryA(path.c_str(), &attributes);
+    LocalFree(descriptor);
+    return made != 0;
+}
+
+bool Win32Os::RegEnumKey(Handle& key, std::uint32_t index, std::string& name) {
+    char buffer[256];
+    DWORD size = sizeof buffer;
+    if (!Answer(RegEnumKeyExA(static_cast<Win32Handle&>(key).Key(), index, buffer, &size, nullptr, nullptr, nullptr,
+                              nullptr)))
+        return false;
+    name.assign(buffer, size);
+    return true;
+}
+
+std::uint32_t Win32Os::ProcessId() { return GetCurrentProcessId(); }
+
+Os::HandlePtr Win32Os::OpenProcess(std::uint32_t id) {
+    HANDLE h = ::OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (!h) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::Process, h);
+}
+
+bool Win32Os::WaitForProcess(Handle& process, unsigned milliseconds) {
+    return WaitForSingleObject(Raw(process), milliseconds) == WAIT_OBJECT_0;
+}
+
+Os::HandlePtr Win32Os::CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, write = nullptr;
+    if (!::CreatePipe(&readEnd, &write, &inherit, 0)) return nullptr;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    writeEnd = std::make_unique<Win32Handle>(Win32Handle::Kind::File, write);
+    writeEndName.clear();
+    for (auto v = reinterpret_cast<std::uintptr_t>(write); v || writeEndName.empty(); v >>= 4)
+        writeEndName.insert(writeEndName.begin(), "0123456789abcdef"[v & 0xF]);
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, readEnd);
+}
+
+Os::HandlePtr Win32Os::OpenInheritedHandle(const std::string& name) {
+    std::uintptr_t value = 0;
+    if (name.empty() || name.size() > 2 * sizeof value) return nullptr;
+    for (char c : name) {
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return nullptr;
+        value = value << 4 | static_cast<std::uintptr_t>(digit);
+    }
+    HANDLE h = reinterpret_cast<HANDLE>(value);
+    if (GetFileType(h) != FILE_TYPE_PIPE) return nullptr;  // only the pipe it was given
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+bool Win32Os::Random(void* buffer, std::size_t size) {
+    // RtlGenRandom, exported by advapi32 under this name since Windows XP.
+    using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    if (!advapi) advapi = LoadLibraryA("advapi32.dll");
+    const auto gen = advapi ? reinterpret_cast<GenRandomFn>(reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
+                            : nullptr;
+    return gen && gen(buffer, static_cast<ULONG>(size));
 }
 
 void RestrictDllSearchPath() {

@@ -29,6 +29,17 @@ public:
     bool CanDeleteNow(const std::string& path) override;
     bool DeleteAtRestart(const std::string& path) override;
     bool ExtractCabinet(const std::string& cabinet, const std::string& target) override;
+    bool CopyFile(const std::string& from, const std::string& to) override;
+    HandlePtr HoldFile(const std::string& path) override;
+    std::string LongPathName(const std::string& path) override;
+    bool CreatePrivateDirectory(const std::string& path) override;
+    bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
+    std::uint32_t ProcessId() override;
+    HandlePtr OpenProcess(std::uint32_t id) override;
+    bool WaitForProcess(Handle& process, unsigned milliseconds) override;
+    HandlePtr CreatePipe(HandlePtr& writeEnd, std::string& writeEndName) override;
+    HandlePtr OpenInheritedHandle(const std::string& name) override;
+    bool Random(void* buffer, std::size_t size) override;
     bool CreateDirectory(const std::string& path) override;
     bool RemoveDirectory(const std::string& path) override;
     HandlePtr FindFirst(const std::string& pattern, FindData& out) override;
@@ -72,6 +83,12 @@ private:
     SystemCodePage codePage_;
     WindowHandle owner_ = 0;
 };
+
+// The security descriptor of CreatePrivateDirectory's folders: full control
+// for administrators and the system, for the folder and all it will hold;
+// protected, so the parent's entries (a temporary folder's "users may
+// create") are not inherited.
+constexpr char kPrivateFolderSddl[] = "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 // Restricts DLL loading to the system folder, so that a DLL planted beside a
 // downloaded setup.exe is never loaded. Call before anything else.

@@ -18,3 +18,5 @@
 #undef RegSetValue
 #undef RegDeleteValue
 #undef RegDeleteKey
+#undef CopyFile
+#undef RegEnumKey
