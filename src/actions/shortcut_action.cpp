@@ -39,10 +39,7 @@ bool WriteShortcut(const ActionContext& context, const ShortcutRecord& record) {
     const std::string other =
         Expanded(context, record.linkFolder, mode == kExpandAllUsers ? kExpandCurrentUser : kExpandAllUsers) + "\\" +
         fileName;
-    std::string a = other, b = linkPath;
-    os.Mbcs().ToLower(a);
-    os.Mbcs().ToLower(b);
-    if (a != b) os.DeleteFile(other);
+    if (!os.Mbcs().SameText(other, linkPath)) os.DeleteFile(other);
     if (!link) return false;
 
     // The link's path travels in a MAX_PATH wide buffer; a path cut to fit

@@ -17,6 +17,13 @@ public:
     virtual bool IsLeadByte(unsigned char b) const = 0;
     // Lower-cases single-byte characters in place, leaving double-byte ones alone.
     virtual void ToLower(std::string& text) const;
+    std::string Lowered(std::string text) const {
+        ToLower(text);
+        return text;
+    }
+    // Equal but for the case of single-byte characters, as the file system
+    // and the registry compare names.
+    bool SameText(const std::string& a, const std::string& b) const { return Lowered(a) == Lowered(b); }
 
     // Length in bytes of the character that starts at text[pos] (1 or 2;
     // a lead byte at the very end counts as one byte).

@@ -84,9 +84,7 @@ public:
             emptied_.clear();
             std::string folder = queue.begin()->second;
             queue.erase(queue.begin());
-            std::string lower = folder;
-            cp_.ToLower(lower);
-            if (!done.insert(lower).second) continue;
+            if (!done.insert(cp_.Lowered(folder)).second) continue;
             if (!LinksChecked(folder)) continue;
             if (os_.RemoveDirectory(folder)) {
                 ++out_.removed;
@@ -151,10 +149,7 @@ RemovalOutcome CarryOut(Os& os, const RemovalPlan& plan, const std::string& targ
 
 bool RemoveRegistration(Os& os, const RemovalPlan& plan, RemovalOutcome& outcome) {
     const CodePage& cp = os.Mbcs();
-    auto lower = [&](std::string s) {
-        cp.ToLower(s);
-        return s;
-    };
+    auto lower = [&](const std::string& s) { return cp.Lowered(s); };
     // Listed by the system and found by a later run through these, a
     // half-removed registration can still be removed: they go last, after
     // the digest, the command that starts the uninstaller last of all.

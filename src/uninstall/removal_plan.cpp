@@ -9,13 +9,6 @@ namespace cabsetup {
 
 namespace {
 
-std::string Lower(const CodePage& cp, std::string text) {
-    cp.ToLower(text);
-    return text;
-}
-
-bool SameText(const CodePage& cp, const std::string& a, const std::string& b) { return Lower(cp, a) == Lower(cp, b); }
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // The parts of a path between its single-byte separators ("\" or "/").
@@ -45,7 +38,7 @@ std::string TrimEnd(const CodePage& cp, const std::string& text, std::string_vie
 // A name the system takes for a device in any folder: CON, NUL.txt, "COM1 .log".
 bool IsDeviceName(const CodePage& cp, const std::string& part) {
     std::size_t dot = cp.FindChar(part, '.');
-    std::string base = Lower(cp, TrimEnd(cp, part.substr(0, dot), " "));
+    std::string base = cp.Lowered(TrimEnd(cp, part.substr(0, dot), " "));
     static const char* const kDevices[] = {"con", "prn", "aux", "nul", "conin$", "conout$", "clock$"};
     for (const char* d : kDevices)
         if (base == d) return true;
@@ -67,7 +60,7 @@ PathVerdict CheckCharacters(const CodePage& cp, const std::string& part) {
 }
 
 bool IsShortcut(const CodePage& cp, const std::string& path) {
-    return path.size() > 4 && SameText(cp, path.substr(path.size() - 4), ".lnk");
+    return path.size() > 4 && cp.SameText(path.substr(path.size() - 4), ".lnk");
 }
 
 bool HasPlaceholder(std::string_view text) {
@@ -130,7 +123,7 @@ bool IsInsideFolder(const CodePage& cp, const std::string& path, const std::stri
     std::vector<std::string> pp = CanonicalParts(cp, p), fp = CanonicalParts(cp, f);
     if (pp.size() < fp.size()) return false;
     for (std::size_t i = 0; i < fp.size(); ++i)
-        if (!SameText(cp, pp[i], fp[i])) return false;
+        if (!cp.SameText(pp[i], fp[i])) return false;
     return true;
 }
 
@@ -201,11 +194,11 @@ public:
         for (const std::string& k : in.keep) {
             std::string c = NormalizePath(cp_, k);
             if (c.empty()) continue;
-            keep_.insert(Lower(cp_, c));
+            keep_.insert(cp_.Lowered(c));
             if (!LongForm(os_, c, c)) ++plan_.unchecked;
-            keep_.insert(Lower(cp_, c));
+            keep_.insert(cp_.Lowered(c));
         }
-        for (const std::string& r : in.registrations) registrations_.insert(Lower(cp_, r));
+        for (const std::string& r : in.registrations) registrations_.insert(cp_.Lowered(r));
     }
 
     void Line(std::string_view line) {
@@ -223,7 +216,7 @@ public:
     RemovalPlan Finish() {
         for (auto& [line, step] : outsideFolders_) {
             bool holdsShortcut = false;
-            for (const std::string& f : shortcutFolders_) holdsShortcut = holdsShortcut || SameText(cp_, f, step.path);
+            for (const std::string& f : shortcutFolders_) holdsShortcut = holdsShortcut || cp_.SameText(f, step.path);
             if (holdsShortcut) Add(line, std::move(step));
             else Skip(line, SkipReason::NotAShortcutFolder);
         }
@@ -239,7 +232,7 @@ private:
     void Add(std::string_view line, RemovalStep step) {
         std::string identity = std::to_string(static_cast<int>(step.kind)) + "|" + step.path + "|" +
                                std::to_string(static_cast<int>(step.root)) + "|" + step.subkey + "|" + step.value;
-        if (!seen_.insert(Lower(cp_, identity)).second) return Skip(line, SkipReason::Repeated);
+        if (!seen_.insert(cp_.Lowered(identity)).second) return Skip(line, SkipReason::Repeated);
         plan_.steps.push_back(std::move(step));
     }
 
@@ -277,7 +270,7 @@ private:
         }
         if (canonical.empty()) return Skip(line, SkipReason::UntrustedPath, PathVerdict::BadName);
         step.path = canonical;
-        if (keep_.count(Lower(cp_, canonical))) return Skip(line, SkipReason::KeptToTheEnd);
+        if (keep_.count(cp_.Lowered(canonical))) return Skip(line, SkipReason::KeptToTheEnd);
 
         const bool inside = !target_.empty() && IsInsideFolder(cp_, canonical, target_);
         const bool isTarget = inside && IsInsideFolder(cp_, target_, canonical);
@@ -318,12 +311,12 @@ private:
         // no "." or "..", but no package needs them either.
         for (const std::string& p : parts)
             if (p.empty() || p == "." || p == "..") return Skip(line, SkipReason::RegistryOutsideRoots);
-        const std::string root = Lower(cp_, parts[0]);
+        const std::string root = cp_.Lowered(parts[0]);
         std::vector<std::string> below(parts.begin() + 1, parts.end());
         if (root == "hkey_classes_root" && !below.empty()) {
             step.root = RegRoot::ClassesRoot;
         } else if ((root == "hkey_local_machine" || root == "hkey_current_user") && below.size() >= 2 &&
-                   Lower(cp_, below[0]) == "software") {
+                   cp_.Lowered(below[0]) == "software") {
             step.root = root == "hkey_local_machine" ? RegRoot::LocalMachine : RegRoot::CurrentUser;
         } else {
             return Skip(line, SkipReason::RegistryOutsideRoots);
@@ -335,13 +328,13 @@ private:
         const std::vector<std::string> uninstall = Parts(cp_, kUninstallRoot);
         bool underUninstall = step.root != RegRoot::ClassesRoot && below.size() >= uninstall.size();
         for (std::size_t i = 0; underUninstall && i < uninstall.size(); ++i)
-            underUninstall = SameText(cp_, below[i], uninstall[i]);
+            underUninstall = cp_.SameText(below[i], uninstall[i]);
         step.kind = step.value.empty() ? RemovalKind::Key : RemovalKind::Value;
         if (underUninstall) {
             const bool named = step.root == RegRoot::LocalMachine && below.size() > uninstall.size();
             if (!named) return Skip(line, SkipReason::OtherRegistration);
             step.registration = true;
-            if (!registrations_.count(Lower(cp_, below[uninstall.size()]))) {
+            if (!registrations_.count(cp_.Lowered(below[uninstall.size()]))) {
                 // A key left empty (a removal that stopped just before it) is
                 // nobody's registration: the log may name it away.
                 if (step.kind != RemovalKind::Key || below.size() != uninstall.size() + 1)
