@@ -9,6 +9,7 @@
 #include "app/switches.h"
 #include "formats/little_endian.h"
 #include "host_sandbox.h"
+#include "tool_script.h"
 #include "platform/sha256.h"
 
 namespace cabsetup::testing {
@@ -36,13 +37,7 @@ public:
         state_.folders.commonProgramsDir = "C:\\All\\Programs";
         state_.folders.programsDir = "C:\\Me\\Programs";
         state_.folders.osCode = 103;
-        ScriptHalf first;
-        first.header.setupKind = kSetupKindFull;
-        first.header.modelName = "Tool";
-        first.header.modelVersion = "1.2";
-        first.header.displayName = "<MODEL_NAME> <MODEL_VERSION>";
-        first.header.uninstallKey = "ToolKey";
-        first.header.mainModuleTarget = "<TARGET_DIR>\\tool.exe";
+        ScriptHalf first = ToolScript();
         state_.script.SetFirst(first);
         MakeFolder("C:\\Tool");
     }

@@ -8,6 +8,7 @@
 #include "actions/install_log.h"
 #include "app/startup.h"
 #include "host_sandbox.h"
+#include "tool_script.h"
 #include "platform/sha256.h"
 #include "sweep_support.h"
 
@@ -42,13 +43,7 @@ protected:
 
         state_ = SetupState();
         state_.folders.targetDir = "C:\\Tool";
-        ScriptHalf first;
-        first.header.setupKind = kSetupKindFull;
-        first.header.modelName = "Tool";
-        first.header.modelVersion = "1.2";
-        first.header.displayName = "<MODEL_NAME> <MODEL_VERSION>";
-        first.header.uninstallKey = "ToolKey";
-        first.header.mainModuleTarget = "<TARGET_DIR>\\tool.exe";
+        ScriptHalf first = ToolScript();
         first.header.mainModuleSource = "<TARGET_DIR>\\tool.ex_";
         first.shortcuts = {{"A", "<TARGET_DIR>\\tool.exe", "C:\\Links", "", 0}, {"B", "<TARGET_DIR>\\b", "C:\\Links", "", 0}};
         RegistryRecord text, number;
