@@ -22,6 +22,14 @@ std::string InstalledVersion(const SetupState& state) {
     return h.modelVersion;
 }
 
+// "yyyymmdd", as the list of programs reads an installation date.
+std::string DateText(const LocalTime& t) {
+    char text[8];
+    int value = (t.year % 10000) * 10000 + (t.month % 100) * 100 + t.day % 100;
+    for (int i = 7; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
+    return std::string(text, 8);
+}
+
 // The staged main module takes its target's place by renames only: the old
 // module is set aside, never deleted before the new one stands in its place,
 // and comes back when the move fails. Nothing staged leaves the module as
@@ -61,30 +69,55 @@ bool ForEachRecord(const SetupState& state, std::vector<Record> ScriptHalf::*rec
 
 }  // namespace
 
-bool BuildUninstallValues(const SetupState& state, std::vector<UninstallValue>& out) {
+bool BuildUninstallValues(const SetupState& state, const LocalTime& today, std::vector<UninstallValue>& out) {
     out.clear();
     const ScriptHeader& h = state.script.First().header;
     const bool full = h.setupKind == kSetupKindFull;
     const std::string& target = state.folders.targetDir;
     const std::string keyPath = kUninstallRoot + h.uninstallKey;
     if (keyPath.size() >= kPathField) return false;
-    auto add = [&](const char* name, const std::string& data, int logExistingKey) {
+    auto record = [&](const char* name, int logExistingKey) {
         UninstallValue v;
         v.record.keyPath = keyPath;
         v.record.valueName = name;
-        v.record.valueType = 2;
         v.record.generatedFlag = 1;
         v.logExistingKey = logExistingKey;
+        return v;
+    };
+    auto add = [&](const char* name, const std::string& data, int logExistingKey) {
+        UninstallValue v = record(name, logExistingKey);
+        v.record.valueType = 2;
         if (!v.record.SetText(data)) return false;
         out.push_back(std::move(v));
         return true;
     };
+    auto addNumber = [&](const char* name, std::uint32_t number) {
+        UninstallValue v = record(name, 1);
+        v.record.valueType = 1;
+        v.record.SetNumber(number);
+        out.push_back(std::move(v));
+        return true;
+    };
+    const std::string uninstaller = "\"" + target + "\\uninstall.exe\" " + h.modelName;
     // The uninstaller's path is quoted: unquoted, a folder with spaces makes
     // the system try C:\Program.exe first.
-    bool ok = (!full || add("DisplayName", h.displayName, 0)) &&
-              (!full || add("UninstallString", "\"" + target + "\\uninstall.exe\" " + h.modelName, 1)) &&
+    bool ok = (!full || add("DisplayName", h.displayName, 0)) && (!full || add("UninstallString", uninstaller, 1)) &&
               add("InstalledPath", target, 1) && add("InstalledVersion", InstalledVersion(state), 1) &&
               (!full || add("Installed MainModule", h.mainModuleTarget, 1));
+    // What the system's list of programs and deployment tools read, after
+    // the values above and logged as they are, so the uninstaller removes
+    // them too. An update keeps the version and name they show current.
+    if (ok && full) {
+        const std::uint64_t kib = (state.packageFileBytes + 1023) / 1024;
+        ok = add("DisplayVersion", InstalledVersion(state), 1) && add("Publisher", h.companyName, 1) &&
+             add("InstallLocation", target, 1) && add("QuietUninstallString", uninstaller + " /a /s", 1) &&
+             addNumber("EstimatedSize", kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib)) &&
+             add("DisplayIcon", h.mainModuleTarget.empty() ? target + "\\uninstall.exe" : h.mainModuleTarget, 1) &&
+             addNumber("NoModify", 1) && addNumber("NoRepair", 1) && add("InstallDate", DateText(today), 1);
+    } else if (ok) {
+        ok = add("DisplayVersion", InstalledVersion(state), 1) &&
+             (h.displayName.empty() || add("DisplayName", h.displayName, 1));
+    }
     if (!ok) out.clear();
     return ok;
 }
@@ -93,7 +126,7 @@ bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, Pro
     const ActionContext context{os, state, log};
     std::vector<UninstallValue> uninstall;
     // Checked before anything is done, so a refused registration leaves nothing half-registered.
-    if (!BuildUninstallValues(state, uninstall)) return false;
+    if (!BuildUninstallValues(state, os.Now(), uninstall)) return false;
     if (!PlaceMainModule(os, state, log)) return false;
     if (os.CoInitialize() != kSOk) return false;
     if (state.Has(kSwitchNoChanges)) return true;

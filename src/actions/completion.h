@@ -10,13 +10,17 @@
 namespace cabsetup {
 
 // The uninstall registration's records, in the order they are written, each
-// with its logExistingKey. False when a text does not fit its field: the
-// registration is refused rather than written under a cut name.
+// with its logExistingKey: the values start-up and the uninstaller read,
+// then those of the system's list of programs (DisplayVersion, Publisher,
+// InstallLocation, QuietUninstallString, EstimatedSize in KiB, DisplayIcon,
+// NoModify, NoRepair, InstallDate `today`); an update refreshes only
+// DisplayVersion and DisplayName. False when a text does not fit its field:
+// the registration is refused rather than written under a cut name.
 struct UninstallValue {
     RegistryRecord record;
     int logExistingKey = 0;
 };
-bool BuildUninstallValues(const SetupState& state, std::vector<UninstallValue>& out);
+bool BuildUninstallValues(const SetupState& state, const LocalTime& today, std::vector<UninstallValue>& out);
 
 // True when every step succeeded. Fails, with nothing registered, when the
 // uninstall texts do not fit or the main module cannot be moved; fails at the

@@ -1,5 +1,7 @@
 #include "actions/replace_file.h"
 
+#include "app/run_outcome.h"
+
 namespace cabsetup {
 
 bool ReplaceByRenames(Os& os, const std::string& target, const std::function<bool()>& putNew) {
@@ -15,7 +17,7 @@ bool ReplaceByRenames(Os& os, const std::string& target, const std::function<boo
     // A copy that cannot go now (a scanner holds it) goes at the next start, out of sight until then.
     if (old && !(os.SetAttributes(aside, kAttrArchive) && os.DeleteFile(aside))) {
         os.SetAttributes(aside, kAttrHidden);
-        os.DeleteAtRestart(aside);
+        if (os.DeleteAtRestart(aside)) NoteRemovalAtRestart();
     }
     return true;
 }

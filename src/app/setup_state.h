@@ -24,6 +24,9 @@ struct SetupState {
     std::string workDir;
     std::int32_t restartOsCode = 0;
     SetupScript script;
+    // The sum of fileSize over every file record of both data sets, counted
+    // by the worker as it reads them (the registration's EstimatedSize).
+    std::uint64_t packageFileBytes = 0;
 
     bool Has(std::uint32_t switchBit) const { return (switchFlags & switchBit) != 0; }
 };

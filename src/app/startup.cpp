@@ -3,6 +3,8 @@
 #include "app/folders.h"
 #include "app/message_text.h"
 #include "app/paths.h"
+#include "app/run_outcome.h"
+#include "app/single_instance.h"
 #include "app/switches.h"
 
 namespace cabsetup {
@@ -13,6 +15,7 @@ int ExitCodeFor(StartupOutcome outcome) {
     case StartupOutcome::InitError: return kExitFatal;
     case StartupOutcome::NoPreviousInstall: return kExitNoPreviousInstall;
     case StartupOutcome::WrongVersion: return kExitWrongVersion;
+    case StartupOutcome::AlreadyRunning: return kExitAlreadyRunning;
     }
     return kExitFatal;
 }
@@ -43,7 +46,7 @@ StartupResult Refuse(Os& os, const SetupState& state, StartupOutcome outcome, un
     const CodePage& cp = os.Mbcs();
     std::string text = FormatEachS(cp, os.LoadString(stringId), formatArgument);
     ExpandPlaceholders(cp, state, text, kExpandAllUsers);
-    return {outcome, text};
+    return {outcome, text, nullptr};
 }
 
 // An update finds the earlier installation's folder and checks its version.
@@ -72,9 +75,13 @@ StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments
     state.switchFlags = ParseSwitches(cp, arguments);
     state.sourceDir = ParentFolder(cp, os.ModulePath());
     if (!state.script.LoadScript(os, true, std::string(), state.sourceDir))
-        return {StartupOutcome::InitError, kInitErrorText};
+        return {StartupOutcome::InitError, kInitErrorText, nullptr};
 
     const ScriptHeader& h = state.script.First().header;
+    // Before anything is read that the other run may be changing.
+    Os::HandlePtr lock;
+    if (!HoldInstanceLock(os, h.uninstallKey, lock))
+        return Refuse(os, state, StartupOutcome::AlreadyRunning, kIdsAlreadyRunning, std::string());
     if (h.setupKind == kSetupKindUpdate) {
         StartupResult check = CheckPreviousInstallation(os, state);
         if (check.outcome != StartupOutcome::Proceed) return check;
@@ -83,7 +90,9 @@ StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments
             ReadRegistryString(os, RegRoot::LocalMachine, UninstallKeyPath(h.uninstallKey), "InstalledPath");
     }
     DiscoverFolders(os, state);
-    return {};
+    StartupResult result;
+    result.instanceLock = std::move(lock);
+    return result;
 }
 
 void WriteStatusFile(Os& os, const std::string& text) {

@@ -15,15 +15,19 @@ enum class StartupOutcome {
     InitError,          // setup.inf missing or invalid: "Init Error!"
     NoPreviousInstall,  // update without an earlier installation: string 6048
     WrongVersion,       // update over a version outside its range: string 6049
+    AlreadyRunning,     // another setup.exe of the same package runs: string 6060
 };
 
 struct StartupResult {
     StartupOutcome outcome = StartupOutcome::Proceed;
     std::string message;  // the text to show when start-up refuses
+    // Held until the program ends: the package's instance lock.
+    Os::HandlePtr instanceLock;
 };
 
 constexpr unsigned kIdsNoPreviousInstall = 6048;
 constexpr unsigned kIdsWrongVersion = 6049;
+constexpr unsigned kIdsAlreadyRunning = 6060;
 constexpr const char kInitErrorText[] = "Init Error!";
 constexpr const char kStatusFileName[] = "installerror.txt";
 
@@ -33,6 +37,7 @@ constexpr int kExitCancelled = 1602;
 constexpr int kExitFatal = 1603;
 constexpr int kExitNoPreviousInstall = 1605;
 constexpr int kExitWrongVersion = 1638;
+// 112, 1618, 1641 and 3010: app/run_outcome.h.
 
 int ExitCodeFor(StartupOutcome outcome);
 

@@ -95,6 +95,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     ++cabinetsDone_;
     CabinetRecord record;
     if (!reader_.ReadCabinetRecord(record) || record.cabinetNumber != expected) return false;
+    state_.packageFileBytes += record.fileSize;  // every file, written or kept: the package's size
 
     std::string destination = record.targetPath;
     ExpandPlaceholders(os_.Mbcs(), state_, destination, kExpandAllUsers);

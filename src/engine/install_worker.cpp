@@ -143,6 +143,7 @@ void InstallEngine::SetFolderStatus(const std::string& folder) {
 
 bool InstallEngine::RunSteps() {
     const std::string& target = state_.folders.targetDir;
+    state_.packageFileBytes = 0;
     // The workspace and the target folder: failing either ends the run with
     // a message instead of leaving the wizard waiting.
     std::string failedFolder;

@@ -1,5 +1,6 @@
 #include "engine/set_aside.h"
 
+#include "app/run_outcome.h"
 #include "platform/path_text.h"
 
 namespace cabsetup {
@@ -73,11 +74,11 @@ void SetAside::Discard() {
     if (!discarded.empty()) {
         os_.DeleteFile(discarded);  // one an earlier run left, when it can go now
         if (os_.MoveFile(aside_, discarded)) {
-            os_.DeleteAtRestart(discarded);
+            if (os_.DeleteAtRestart(discarded)) NoteRemovalAtRestart();
             return;
         }
     }
-    os_.DeleteAtRestart(aside_);
+    if (os_.DeleteAtRestart(aside_)) NoteRemovalAtRestart();
 }
 
 }  // namespace cabsetup

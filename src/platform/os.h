@@ -203,8 +203,15 @@ public:
     virtual void Yield() = 0;  // gives the processor away; no fixed pause
     virtual void Sleep(unsigned milliseconds) = 0;
     // Restarts the computer (ExitWindowsEx); first enables the shutdown
-    // privilege when asked to.
-    virtual void RestartComputer(bool enableShutdownPrivilege) = 0;
+    // privilege when asked to. True when the system has begun the restart.
+    virtual bool RestartComputer(bool enableShutdownPrivilege) = 0;
+    // GetDiskFreeSpaceExA: the bytes the caller may still write on the
+    // volume that holds `folder`, which must exist.
+    virtual bool DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) = 0;
+    // CreateMutexA, not owned: a named object the process holds while it
+    // runs. `alreadyExisted`: another process had made it first. Null when
+    // it could not be made at all.
+    virtual HandlePtr CreateNamedMutex(const std::string& name, bool& alreadyExisted) = 0;
 
     // WM_INSTALL_NOTIFY to the wizard: posted (returns at once) or sent
     // (returns when the wizard's thread has handled it).

@@ -11,6 +11,7 @@
 #include "app/paths.h"
 #include "app/startup.h"
 #include "app/switches.h"
+#include "engine/space_check.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
 #include "wizard/media_prompt_text.h"
@@ -22,7 +23,7 @@ namespace cabsetup {
 namespace {
 
 constexpr unsigned kIdsCancelQuestion = 6013, kIdsEngineError = 6025, kIdsCompleted = 6027, kIdsFinishCaption = 6011,
-                   kIdsCompletionFailed = 6046;
+                   kIdsCompletionFailed = 6046, kIdsNotEnoughSpace = 6061;
 constexpr int kFontBold = 2;
 constexpr std::int32_t kProgressEnd = 1000;
 
@@ -37,7 +38,7 @@ PageControlEntry Entry(HWND window, std::initializer_list<int> visible, std::ini
 }  // namespace
 
 CWizardDlg::CWizardDlg(Win32Os& os, SetupState& state)
-    : CModalDialog(IDD_WIZARD, nullptr), os_(os), state_(state), engine_(os, state), exitCode_(kExitCancelled) {
+    : CModalDialog(IDD_WIZARD, nullptr), os_(os), state_(state), engine_(os, state) {
     icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128));
 }
 
@@ -51,8 +52,15 @@ CWizardDlg::~CWizardDlg() {
 }
 
 int CWizardDlg::Run() {
+    ForgetRemovalsAtRestart();
     if (DoModal() == -1) return kExitFatal;
-    return exitCode_;
+    RunOutcome outcome;
+    outcome.end = end_;
+    outcome.noChanges = state_.Has(kSwitchNoChanges);
+    outcome.restartAsked = RestartAsked(os_.Mbcs(), state_.script);
+    outcome.restartStarted = restartStarted_;
+    outcome.removalsAtRestart = RemovalsAtRestartPending();
+    return ExitCodeOf(outcome);
 }
 
 std::string CWizardDlg::Text(unsigned id) const {
@@ -187,31 +195,46 @@ void CWizardDlg::Next() {
     if (page == kPageFinish) {
         // "/s" reports instead of restarting; the status file is written as the wizard ends.
         if (!state_.Has(kSwitchStatusFile) && IsDlgButtonChecked(Window(), IDC_RESTART) == BST_CHECKED)
-            os_.RestartComputer(os_.Version().platformId == 2);
+            restartStarted_ = os_.RestartComputer(os_.Version().platformId == 2);
         CancelProcedure();
         return;
     }
     const int next = NextPage(page, h.setupKind, state_.Has(kSwitchUnattended));
+    if (next == kPageCopying && !RoomForThePackage()) return;
     pages_->ShowPage(next);
     PageTexts(next);
     if (next == kPageLicense) UpdateNextFromAgreement();
     if (next == kPageCopying) StartCopying();
     if (next == kPageFinish) {
-        exitCode_ = kExitSuccess;
+        end_ = WizardEnd::Installed;
         SetItemText(IDC_NEXT, os_.LoadString(kIdsFinishCaption));
         SetFocus(Item(IDC_NEXT));
         unsigned finishId = h.setupKind == kSetupKindFull ? 6005 : h.setupKind == kSetupKindUpdate ? 6050 : 0;
         SetItemText(IDC_MAIN_TEXT, finishId ? Text(finishId) : std::string());
         SetItemText(IDC_SECOND_TEXT, std::string());
-        const CodePage& cp = os_.Mbcs();
-        if (cp.Find(h.finishOptions, "REBOOT") != std::string::npos ||
-            cp.Find(state_.script.Second().header.finishOptions, "REBOOT") != std::string::npos) {
+        if (RestartAsked(os_.Mbcs(), state_.script)) {
             ShowWindow(Item(IDC_RESTART), SW_SHOW);
             CheckDlgButton(Window(), IDC_RESTART, BST_CHECKED);
         }
         SetForegroundWindow(Window());
         if (state_.Has(kSwitchUnattended)) CancelProcedure();
     }
+}
+
+bool CWizardDlg::RoomForThePackage() {
+    const SpaceCheck check = CheckFreeSpace(os_, state_);
+    if (check.verdict != SpaceVerdict::NotEnough) return true;
+    if (state_.Has(kSwitchUnattended)) {
+        Close(WizardEnd::NotEnoughSpace);
+        return false;
+    }
+    const CodePage& cp = os_.Mbcs();
+    std::string text = Text(kIdsNotEnoughSpace);
+    ReplaceEvery(cp, text, "*drv*", check.drive);
+    ReplaceEvery(cp, text, "*msg1*", SizeText(check.needed, true));
+    ReplaceEvery(cp, text, "*msg2*", SizeText(check.free, false));
+    ShowMessage(os_, text, state_.script.First().header.windowTitle, kMbOk | kMbIconExclamation);
+    return false;
 }
 
 void CWizardDlg::StartCopying() {
@@ -235,7 +258,7 @@ void CWizardDlg::Back() {
 void CWizardDlg::CancelProcedure() {
     const int page = pages_->CurrentPage();
     if (page == kPageFinish) {
-        Close(exitCode_);
+        Close(end_);
         return;
     }
     if (page == kPageCopying) {
@@ -257,7 +280,7 @@ void CWizardDlg::CancelProcedure() {
             os_.Sleep(10);
             engine_.StopInstallWorker();
         }
-        Close(kExitCancelled);
+        Close(WizardEnd::Cancelled);
         return;
     }
     if (page == kPageCopying) engine_.PauseInstallWorker(0);
@@ -281,7 +304,7 @@ void CWizardDlg::OnEngine(unsigned code) {
             ReplaceEvery(os_.Mbcs(), text, "*msg1*", status_.Text());
             ShowMessage(os_, text, state_.script.First().header.windowTitle, kMbOk | kMbIconStop);
         }
-        Close(kExitFatal);
+        Close(WizardEnd::Failed);
         break;
     case NOTIFY_PROGRESS:
         status_.progressPending = false;
@@ -305,7 +328,7 @@ void CWizardDlg::Complete() {
     DialogWaiter waiter(os_, Window());
     if (!FinishInstallation(os_, state_, log_, waiter)) {
         if (!state_.Has(kSwitchStatusFile)) ShowMessage(os_, os_.LoadString(kIdsCompletionFailed), std::string(), kMbOk);
-        Close(kExitFatal);
+        Close(WizardEnd::Failed);
         return;
     }
     SendDlgItemMessageA(Window(), IDC_PROGRESS, PBM_SETPOS, kProgressEnd, 0);
@@ -315,8 +338,8 @@ void CWizardDlg::Complete() {
     Next();
 }
 
-void CWizardDlg::Close(int exitCode) {
-    exitCode_ = exitCode;
+void CWizardDlg::Close(WizardEnd end) {
+    end_ = end;
     End(IDCANCEL);
 }
 
@@ -409,7 +432,7 @@ int RunWizard(Win32Os& os, SetupState& state) {
     }
     os.SetOwnerWindow(0);
     // Every way the run ends leaves its word: "Success" only for an installation that completed.
-    if (state.Has(kSwitchStatusFile)) WriteStatusFile(os, exitCode == kExitSuccess ? "Success" : "Error");
+    if (state.Has(kSwitchStatusFile)) WriteStatusFile(os, IsSuccessCode(exitCode) ? "Success" : "Error");
     return exitCode;
 }
 

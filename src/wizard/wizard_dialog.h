@@ -10,6 +10,7 @@
 #include <string>
 
 #include "actions/install_log.h"
+#include "app/run_outcome.h"
 #include "app/setup_state.h"
 #include "engine/install_status.h"
 #include "engine/install_worker.h"
@@ -33,8 +34,8 @@ public:
     CWizardDlg(Win32Os& os, SetupState& state);
     ~CWizardDlg() override;
 
-    // Runs the wizard modally; the exit code of the run (0 installed, 1602
-    // cancelled, 1603 failed).
+    // Runs the wizard modally; the exit code of the run (ExitCodeOf: 0, 3010
+    // or 1641 installed, 1602 cancelled, 1603 failed, 112 no room).
     int Run();
     // The engine, for tests that hold it at its gate.
     InstallEngine& Engine() { return engine_; }
@@ -60,9 +61,13 @@ private:
     void OnEngine(unsigned code);
     void Complete();
     void StartCopying();
+    // Whether the target's drive can hold the package. Not enough: an
+    // unattended run ends (112); otherwise the user is told what is needed
+    // and what is free, and the page stays, to free space or choose again.
+    bool RoomForThePackage();
     void Paint();
     INT_PTR ControlColor(HDC dc, HWND control);
-    void Close(int exitCode);
+    void Close(WizardEnd end);
     RECT ItemRect(int id) const;
 
     Win32Os& os_;
@@ -78,7 +83,8 @@ private:
     std::unique_ptr<CPageTable> pages_;
     InstallEngine engine_;
 
-    int exitCode_;
+    WizardEnd end_ = WizardEnd::Cancelled;
+    bool restartStarted_ = false;
     bool questionOpen_ = false;  // the cancel question is on screen
     unsigned deferredCode_ = 0;  // an engine's final word that arrived during it
 };

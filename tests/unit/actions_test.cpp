@@ -193,6 +193,16 @@ TEST_F(ActionsTest, ProgramsStartWaitAndFail) {
     EXPECT_EQ(ProgramStartFor(context, {2, "tool.exe", "", 0, 0}).currentDir, "");
 }
 
+// The log lines of the values the system's list of programs reads, written
+// after the registration's first values.
+std::string ProgramListLines(const std::string& key) {
+    std::string lines;
+    for (const char* name : {"DisplayVersion", "Publisher", "InstallLocation", "QuietUninstallString", "EstimatedSize",
+                             "DisplayIcon", "NoModify", "NoRepair", "InstallDate"})
+        lines += "REGE    " + key + "\\\nREGE    " + key + "\\" + name + "\n";
+    return lines;
+}
+
 TEST_F(ActionsTest, CompletionOrderAcrossBothScriptsAndRegistration) {
     WriteFile("C:\\Tool\\run.exe", "MZ");
     WriteFile("C:\\Tool\\tool.ex_", "new");
@@ -226,7 +236,7 @@ TEST_F(ActionsTest, CompletionOrderAcrossBothScriptsAndRegistration) {
               "REGE    " + key + "\\\nREGE    " + key + "\\UninstallString\n"
               "REGE    " + key + "\\\nREGE    " + key + "\\InstalledPath\n"
               "REGE    " + key + "\\\nREGE    " + key + "\\InstalledVersion\n"
-              "REGE    " + key + "\\\nREGE    " + key + "\\Installed MainModule\n");
+              "REGE    " + key + "\\\nREGE    " + key + "\\Installed MainModule\n" + ProgramListLines(key));
     const std::string sub = UninstallKeyPath("ToolKey");
     EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "DisplayName"), "Tool 1.2");
     EXPECT_EQ(Value(RegRoot::LocalMachine, sub, "UninstallString"), "\"C:\\Tool\\uninstall.exe\" Tool");
@@ -254,13 +264,19 @@ TEST_F(ActionsTest, CompletionVariantsAndFailures) {
              t.state_.script.SetVolumeVersion("1.2.7");
          },
          true, "1.2.7", "Tool 1.2"},
-        {"update writes path and version only",
+        {"update writes path, version and its display name",
          [](ActionsTest& t) {
              t.First().header.setupKind = kSetupKindUpdate;
              t.First().header.versionFromVolume = "yes";
          },
+         true, "1.2", "Tool 1.2"},
+        {"update without a display name of its own",
+         [](ActionsTest& t) {
+             t.First().header.setupKind = kSetupKindUpdate;
+             t.First().header.displayName.clear();
+         },
          true, "1.2", "<absent>"},
-        {"another kind: as an update", [](ActionsTest& t) { t.First().header.setupKind = 7; }, true, "1.2", "<absent>"},
+        {"another kind: as an update", [](ActionsTest& t) { t.First().header.setupKind = 7; }, true, "1.2", "Tool 1.2"},
         {"/p: COM only", [](ActionsTest& t) { t.state_.switchFlags = kSwitchNoChanges; }, true, "<absent>", "<absent>"},
         {"COM already initialised", [](ActionsTest& t) { t.host_.SetComInitialised(true); }, false, "<absent>", "<absent>"},
         {"main module cannot be moved",

@@ -16,6 +16,7 @@ const char* OsOpName(OsOp op) {
         "RegDeleteKey", "CoInitialize", "CreateShellLink", "SaveShellLink", "CreateProcess", "ProcessEnded",
         "PostNotify", "WindowExists", "MessageBox", "StartThread", "CopyFile", "HoldFile", "CreatePrivateDirectory",
         "RegEnumKey", "OpenProcess", "WaitForProcess", "CreatePipe", "OpenInheritedHandle", "Random", "LongPathName",
+        "DiskFreeSpace", "CreateNamedMutex",
         "WindowsDirectory", "SystemDirectory", "Version", "ModulePath", "LoadString", "ProcessId"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOsOpCount ? kNames[i] : "?";
@@ -130,6 +131,16 @@ bool FaultyOs::SetAttributes(const std::string& path, std::uint32_t attributes) 
 bool FaultyOs::CanDeleteNow(const std::string& path) {
     return !Fails(OsOp::CanDeleteNow) && inner_.CanDeleteNow(path);
 }
+bool FaultyOs::DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) {
+    return !Fails(OsOp::DiskFreeSpace) && inner_.DiskFreeSpace(folder, freeBytes);
+}
+
+Os::HandlePtr FaultyOs::CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
+    alreadyExisted = false;
+    if (Fails(OsOp::CreateNamedMutex)) return nullptr;
+    return inner_.CreateNamedMutex(name, alreadyExisted);
+}
+
 bool FaultyOs::DeleteAtRestart(const std::string& path) {
     return !Fails(OsOp::DeleteAtRestart) && inner_.DeleteAtRestart(path);
 }

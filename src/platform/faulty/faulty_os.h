@@ -24,6 +24,7 @@ enum class OsOp {
     PostNotify, WindowExists, MessageBox, StartThread,
     CopyFile, HoldFile, CreatePrivateDirectory, RegEnumKey, OpenProcess, WaitForProcess, CreatePipe,
     OpenInheritedHandle, Random, LongPathName,
+    DiskFreeSpace, CreateNamedMutex,
     // Queries whose failure is an empty or zero answer; never counted by
     // FailNthOfAny, failed only by name.
     WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString, ProcessId,
@@ -114,7 +115,9 @@ public:
     LocalTime Now() override { return inner_.Now(); }
     void Yield() override { inner_.Yield(); }
     void Sleep(unsigned milliseconds) override { inner_.Sleep(milliseconds); }
-    void RestartComputer(bool enableShutdownPrivilege) override { inner_.RestartComputer(enableShutdownPrivilege); }
+    bool RestartComputer(bool enableShutdownPrivilege) override { return inner_.RestartComputer(enableShutdownPrivilege); }
+    bool DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) override;
+    HandlePtr CreateNamedMutex(const std::string& name, bool& alreadyExisted) override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override { inner_.SendNotify(window, code); }
     bool WindowExists(WindowHandle window) override;

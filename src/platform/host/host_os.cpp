@@ -315,6 +315,47 @@ bool HostOs::DeleteAtRestart(const std::string& path) {
     return true;
 }
 
+bool HostOs::DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(folder)) return Failed(kErrorFilenameTooLong);
+    std::error_code ec;
+    fs::path p = HostPath(folder);
+    if (!fs::is_directory(p, ec)) return Failed(kErrorPathNotFound);
+    char drive = folder.size() >= 2 && folder[1] == ':' ? static_cast<char>(folder[0] & ~0x20) : 0;
+    if (auto set = freeSpace_.find(drive); set != freeSpace_.end()) {
+        freeBytes = set->second;
+        return true;
+    }
+    fs::space_info space = fs::space(p, ec);
+    if (ec) return Failed(kErrorAccessDenied);
+    freeBytes = space.available;
+    return true;
+}
+
+namespace {
+// A named mutex of the sandbox: the name is held while a handle is open.
+class HostMutex final : public Os::Handle {
+public:
+    HostMutex(std::shared_ptr<std::map<std::string, int>> held, std::string name)
+        : held_(std::move(held)), name_(std::move(name)) {
+        ++(*held_)[name_];
+    }
+    ~HostMutex() override {
+        if (--(*held_)[name_] == 0) held_->erase(name_);
+    }
+
+private:
+    std::shared_ptr<std::map<std::string, int>> held_;
+    std::string name_;
+};
+}  // namespace
+
+Os::HandlePtr HostOs::CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
+    std::lock_guard lock(filesMutex_);
+    alreadyExisted = mutexes_->count(name) != 0;
+    return std::make_unique<HostMutex>(mutexes_, name);
+}
+
 bool HostOs::CanDeleteNow(const std::string& path) {
     std::lock_guard lock(filesMutex_);
     if (TooLong(path)) return false;

@@ -110,6 +110,13 @@ public:
     void SetProcessId(std::uint32_t id) { processId_ = id; }
     // Whether a process waited for (WaitForProcess) ends in time.
     void SetWaitedProcessEnds(bool ends) { waitedProcessEnds_ = ends; }
+    // The free space DiskFreeSpace reports for a drive letter's folders,
+    // instead of what the sandbox's own file system has.
+    void SetFreeSpace(char drive, std::uint64_t bytes) { freeSpace_[drive & ~0x20] = bytes; }
+    int Restarts() const { return restarts_; }
+    void SetRestartRefused(bool refuse) { refuseRestart_ = refuse; }
+    // Named mutexes held now, by name, with how many handles each has.
+    const std::map<std::string, int>& Mutexes() const { return *mutexes_; }
 
     const CodePage& Mbcs() const override { return codePage_; }
     HandlePtr OpenRead(const std::string& path) override;
@@ -166,8 +173,13 @@ public:
     LocalTime Now() override { return now_; }
     void Yield() override;
     void Sleep(unsigned) override {}
-    // Only the wizard restarts, and it is tested under Wine.
-    void RestartComputer(bool) override {}
+    // Recorded, never carried out; `refuse` makes the system decline it.
+    bool RestartComputer(bool) override {
+        ++restarts_;
+        return !refuseRestart_;
+    }
+    bool DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) override;
+    HandlePtr CreateNamedMutex(const std::string& name, bool& alreadyExisted) override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
     bool WindowExists(WindowHandle) override { return !windowGone_; }
@@ -222,6 +234,10 @@ private:
     std::uint32_t processId_ = 4242;
     bool waitedProcessEnds_ = true;
     std::uint64_t random_ = 0x9E3779B97F4A7C15ull;
+    std::map<char, std::uint64_t> freeSpace_;
+    int restarts_ = 0;
+    bool refuseRestart_ = false;
+    std::shared_ptr<std::map<std::string, int>> mutexes_ = std::make_shared<std::map<std::string, int>>();
 };
 
 }  // namespace cabsetup

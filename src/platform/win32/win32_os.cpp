@@ -472,7 +472,7 @@ LocalTime Win32Os::Now() {
 void Win32Os::Yield() { ::Sleep(0); }
 void Win32Os::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
 
-void Win32Os::RestartComputer(bool enableShutdownPrivilege) {
+bool Win32Os::RestartComputer(bool enableShutdownPrivilege) {
     if (enableShutdownPrivilege) {
         HANDLE token = nullptr;
         if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
@@ -484,7 +484,35 @@ void Win32Os::RestartComputer(bool enableShutdownPrivilege) {
             CloseHandle(token);
         }
     }
-    ExitWindowsEx(EWX_REBOOT, 0);
+    return ExitWindowsEx(EWX_REBOOT, 0) != 0;
+}
+
+bool Win32Os::DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) {
+    // A folder with its backslash, as a share's root must be given.
+    std::string path = folder;
+    if (path.empty() || path.back() != '\\') path += '\\';
+    // Looked up, not imported: the first Windows 95 has only the older call.
+    using FreeSpaceEx = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    auto ex = reinterpret_cast<FreeSpaceEx>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA")));
+    if (ex) {
+        ULARGE_INTEGER available, total, free;
+        if (!ex(path.c_str(), &available, &total, &free)) return false;
+        freeBytes = available.QuadPart;
+        return true;
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (!GetDiskFreeSpaceA(path.substr(0, 3).c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters))
+        return false;
+    freeBytes = std::uint64_t(sectorsPerCluster) * bytesPerSector * freeClusters;
+    return true;
+}
+
+Os::HandlePtr Win32Os::CreateNamedMutex(const std::string& name, bool& alreadyExisted) {
+    HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+    alreadyExisted = h && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!h) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
 }
 
 bool Win32Os::PostNotify(WindowHandle window, unsigned code) {

@@ -68,7 +68,9 @@ public:
     LocalTime Now() override;
     void Yield() override;
     void Sleep(unsigned milliseconds) override;
-    void RestartComputer(bool enableShutdownPrivilege) override;
+    bool RestartComputer(bool enableShutdownPrivilege) override;
+    bool DiskFreeSpace(const std::string& folder, std::uint64_t& freeBytes) override;
+    HandlePtr CreateNamedMutex(const std::string& name, bool& alreadyExisted) override;
     bool PostNotify(WindowHandle window, unsigned code) override;
     void SendNotify(WindowHandle window, unsigned code) override;
     bool WindowExists(WindowHandle window) override;
