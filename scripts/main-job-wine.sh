@@ -79,6 +79,10 @@ rm -rf "$shots"
   echo "   status file: $(cat "$demo/hello-update/installerror.txt")"
   echo "   InstalledVersion: $("$wine64" reg query "$uninstall" /v InstalledVersion 2>/dev/null | tr -d '\r' | awk '/InstalledVersion/ {print $3}')"
   echo "   changes.txt: $(head -n 1 "$target/changes.txt" | tr -d '\r')"
+  echo "   what the list of programs shows now:"
+  for v in DisplayName DisplayVersion InstallDate EstimatedSize; do
+    "$wine64" reg query "$uninstall" /v "$v" 2>/dev/null | tr -d '\r' | sed -n 's/^    /      /p'
+  done
   echo
   echo "== uninstall.exe removes it, as Add/Remove Programs starts it (\"...\\uninstall.exe\" Hello /a /s):"
   mkdir -p "$target/notes" && echo "the user's own" >"$target/notes/mine.txt"

@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -146,6 +147,22 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), t);
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledVersion"), "1.2");
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "Installed MainModule"), t + "\\bin\\hello.exe");
+    // What the list of programs and deployment tools read, with the types they expect.
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    const std::pair<const char*, std::string> listed[] = {
+        {"DisplayVersion", "1.2"},
+        {"Publisher", "Example Software"},
+        {"InstallLocation", t},
+        {"QuietUninstallString", "\"" + t + "\\uninstall.exe\" Hello /a /s"},
+        {"DisplayIcon", t + "\\bin\\hello.exe"},
+        {"NoModify", "dword:1"},
+        {"NoRepair", "dword:1"},
+        {"InstallDate", date},
+    };
+    for (const auto& [name, value] : listed) EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, name), value) << name;
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello", "Path"), t);
     EXPECT_EQ(Value(HKEY_CURRENT_USER, "Software\\Example Software\\Hello", "Runs"), "dword:0");
     // The program ran and was waited for: its note is there when setup.exe has ended.
@@ -154,6 +171,21 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
     const std::string flist = wine::ReadText(t + "\\flist.lst");
     std::vector<std::string> lines = FlistLines(flist);
     EXPECT_TRUE(Has(lines, "FILE    " + t + "\\"));
+    // EstimatedSize: the package's files in KiB, rounded up; each value logged for the uninstaller.
+    ULONGLONG bytes = 0;
+    for (const std::string& line : lines) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        const std::string path = line.substr(8);
+        if (line.rfind("FILE    ", 0) == 0 && path.size() > 4 && path.compare(path.size() - 4, 4, ".lnk") != 0 &&
+            GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            bytes += (ULONGLONG(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    }
+    EXPECT_GT(bytes, 0u);
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "EstimatedSize"), "dword:" + std::to_string((bytes + 1023) / 1024));
+    for (const char* name : {"DisplayVersion", "Publisher", "InstallLocation", "QuietUninstallString", "EstimatedSize",
+                             "DisplayIcon", "NoModify", "NoRepair", "InstallDate"})
+        EXPECT_TRUE(Has(lines, std::string("REGE    HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                                           "ExampleHello\\") + name)) << name;
     EXPECT_TRUE(Has(lines, "FILE    " + t + "\\bin\\hello.exe"));
     EXPECT_TRUE(Has(lines, "REGE    HKEY_LOCAL_MACHINE\\SoftWare\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
                            "ExampleHello\\UninstallString"));
@@ -173,7 +205,10 @@ TEST_F(HelloPackages, InstallsUnattendedThenUpdatesAndRefusesWhatItMust) {
     EXPECT_EQ(Status("upd"), "Success");
     EXPECT_EQ(wine::ReadText(t + "\\changes.txt"), "Hello 1.3: what changed\r\n- the readme is new\r\n");
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledVersion"), "1.3");
-    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "DisplayName"), "Hello 1.2");
+    // The update's own name and version are what the list of programs shows now.
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "DisplayName"), "Hello 1.3");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "DisplayVersion"), "1.3");
+    EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstallDate"), date);
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, "Software\\Example Software\\Hello", "Version"), "1.3");
     EXPECT_EQ(wine::ReadText(t + "\\flist.lst"), flist);  // an update leaves the log alone
 
