@@ -4,17 +4,21 @@
 
 namespace cabsetup {
 
-bool CreateFolderPath(Os& os, const std::string& path) {
+bool CreateFolderPath(Os& os, const std::string& path, std::vector<std::string>* made) {
     const CodePage& cp = os.Mbcs();
+    // CreateDirectoryA succeeds only for a folder that was not there.
+    auto create = [&](const std::string& folder) {
+        if (os.CreateDirectory(folder) && made) made->push_back(folder);
+    };
     for (std::size_t i = 0; i < path.size(); i += cp.CharLength(path, i)) {
         if (path[i] != '\\' || cp.CharLength(path, i) != 1) continue;
         std::string prefix = path.substr(0, i);
         // A bare drive such as C: is neither created nor tested.
         if (cp.FindChar(prefix, '\\') == std::string::npos) continue;
-        os.CreateDirectory(prefix);
+        create(prefix);
         if (!FindFolderMatch(os, prefix)) return false;
     }
-    os.CreateDirectory(path);
+    create(path);
     return FindFolderMatch(os, path);
 }
 

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/path_text.h"
@@ -10,7 +11,8 @@
 namespace cabsetup {
 
 // Creates every missing level of path; true when the folder exists at the end.
-bool CreateFolderPath(Os& os, const std::string& path);
+// `made` (optional) gets each folder this call created, as it was named.
+bool CreateFolderPath(Os& os, const std::string& path, std::vector<std::string>* made = nullptr);
 // True when a non-folder entry matches pattern; out (optional) gets it.
 bool FindFileMatch(Os& os, const std::string& pattern, FindData* out = nullptr);
 // True when a folder entry matches pattern; out (optional) gets it.

@@ -1,6 +1,7 @@
 #include "engine/background_writer.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "platform/memory.h"
 
@@ -11,6 +12,10 @@ namespace {
 // Eight pieces of half a megabyte: enough for the thread to stay busy while
 // the worker decodes, little enough for any machine setup.exe runs on.
 constexpr std::size_t kBuffers = 8, kBufferSize = 512 * 1024;
+// Files gathered before a batch goes, when no buffer filled up first: the
+// writer then wakes once for them all, and the worker runs at most this many
+// small files ahead of a writer that waits.
+constexpr std::size_t kBatchFiles = 32;
 
 bool SamePath(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -36,13 +41,16 @@ BackgroundWriter::BackgroundWriter(Os& os) : os_(os) {
         buffers_.push_back(std::move(buffer));
         free_.push_back(i);
     }
+    batch_.reserve(4 * kBatchFiles);
+    queue_.reserve(4 * kBatchFiles);
     if (Ready()) Start();
 }
 
 BackgroundWriter::~BackgroundWriter() {
     Drain();
     if (thread_) {
-        Push(Item{Item::Quit, nullptr, 0, 0, false});
+        Add(Item{Item::Quit});
+        HandOver();
         thread_->Join();
     }
 }
@@ -55,28 +63,76 @@ void BackgroundWriter::Start() {
 }
 
 void BackgroundWriter::Run() {
+    std::vector<Item> items;
+    items.reserve(4 * kBatchFiles);
     for (;;) {
-        Item item;
         {
             std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !queue_.empty(); });
-            item = std::move(queue_.front());
-            queue_.pop_front();
-            if (item.kind == Item::Quit) return;
+            while (queue_.empty()) {
+                writerWaiting_ = true;
+                work_.wait(lock);
+                writerWaiting_ = false;
+            }
+            items.swap(queue_);
         }
-        // Handle wakes whoever waits for what it frees: a buffer, a finished file.
-        Handle(item);
+        for (Item& item : items) {
+            if (item.kind == Item::Quit) return;
+            Handle(item);
+        }
+        items.clear();
+        // Every file of these batches is in place or undone: a worker
+        // waiting for that goes on.
+        std::lock_guard lock(mutex_);
+        if (workerWaiting_) {
+            ++wakeUps_;
+            room_.notify_one();
+        }
     }
 }
 
-void BackgroundWriter::Push(Item item) {
+void BackgroundWriter::HandOver() {
+    ReleaseBuffer();
+    if (batch_.empty()) return;
+    ++handOvers_;
+    batchFiles_ = 0;
     if (!thread_) {
-        Handle(item);
+        for (Item& item : batch_) Handle(item);
+        batch_.clear();
         return;
     }
     std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(item));
-    changed_.notify_all();
+    queue_.insert(queue_.end(), std::make_move_iterator(batch_.begin()), std::make_move_iterator(batch_.end()));
+    batch_.clear();
+    if (writerWaiting_) {
+        ++wakeUps_;
+        work_.notify_one();
+    }
+}
+
+void BackgroundWriter::ReleaseBuffer() {
+    if (!haveBuffer_ || filled_ == 0) return;  // an untouched buffer stays the worker's
+    for (auto it = batch_.rbegin(); it != batch_.rend(); ++it) {
+        if (it->kind == Item::Data && it->buffer == filling_) {
+            it->release = true;
+            break;
+        }
+    }
+    haveBuffer_ = false;
+}
+
+void BackgroundWriter::TakeBuffer() {
+    // Every buffer in use has been handed over (a buffer is released only
+    // as its batch goes), so one comes back.
+    std::unique_lock lock(mutex_);
+    while (free_.empty()) {
+        workerWaiting_ = true;
+        room_.wait(lock);
+        workerWaiting_ = false;
+    }
+    filling_ = free_.back();
+    free_.pop_back();
+    filled_ = pieceStart_ = 0;
+    haveBuffer_ = true;
 }
 
 void BackgroundWriter::Handle(Item& item) {
@@ -97,11 +153,16 @@ void BackgroundWriter::Handle(Item& item) {
     }
     case Item::Data: {
         File& f = *current_;
-        if (f.ok) f.ok = os_.Write(*f.handle, buffers_[item.buffer].get(), item.size);
+        if (f.ok) f.ok = os_.Write(*f.handle, buffers_[item.buffer].get() + item.offset, item.size);
         f.written += item.size;
-        std::lock_guard lock(mutex_);
-        free_.push_back(item.buffer);
-        changed_.notify_all();
+        if (item.release) {
+            std::lock_guard lock(mutex_);
+            free_.push_back(item.buffer);
+            if (workerWaiting_) {
+                ++wakeUps_;
+                room_.notify_one();
+            }
+        }
         break;
     }
     case Item::Close: {
@@ -114,12 +175,10 @@ void BackgroundWriter::Handle(Item& item) {
             f.handle.reset();
             os_.DeleteFile(f.fresh);
             f.old.reset();  // the old file comes back
+            failed_ = true;
         }
-        std::lock_guard lock(mutex_);
-        failed_ = failed_ || !placed;
-        pending_.pop_front();
         current_.reset();
-        changed_.notify_all();
+        ++finished_;
         break;
     }
     case Item::Quit: break;
@@ -133,60 +192,69 @@ void BackgroundWriter::Begin(const std::string& fresh, const std::string& destin
     file->destination = destination;
     file->old = std::move(old);
     file->size = size;
-    {
-        std::lock_guard lock(mutex_);
-        pending_.push_back(destination);
-    }
-    Push(Item{Item::Open, std::move(file), 0, 0, false});
-}
-
-void BackgroundWriter::FlushBuffer() {
-    if (!haveBuffer_) return;
-    haveBuffer_ = false;
-    Push(Item{Item::Data, nullptr, filling_, filled_, false});
+    pending_.emplace_back(begun_++, destination);
+    Item open{Item::Open};
+    open.file = std::move(file);
+    Add(std::move(open));
 }
 
 bool BackgroundWriter::Write(const unsigned char* data, std::size_t size) {
     while (size > 0) {
-        if (!haveBuffer_) {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !free_.empty(); });
-            filling_ = free_.back();
-            free_.pop_back();
-            filled_ = 0;
-            haveBuffer_ = true;
-        }
+        if (!haveBuffer_) TakeBuffer();
         std::size_t piece = std::min(size, kBufferSize - filled_);
         std::memcpy(buffers_[filling_].get() + filled_, data, piece);
         filled_ += piece;
         data += piece;
         size -= piece;
-        if (filled_ == kBufferSize) FlushBuffer();
+        if (filled_ == kBufferSize) {
+            // A full buffer goes at once, with whatever was gathered before it.
+            Item full{Item::Data};
+            full.buffer = filling_;
+            full.offset = pieceStart_;
+            full.size = filled_ - pieceStart_;
+            Add(std::move(full));
+            pieceStart_ = filled_;
+            HandOver();
+        }
     }
     return !Failed();
 }
 
 void BackgroundWriter::End(bool whole) {
-    FlushBuffer();
-    Push(Item{Item::Close, nullptr, 0, 0, whole});
+    if (haveBuffer_ && filled_ > pieceStart_) {
+        Item last{Item::Data};
+        last.buffer = filling_;
+        last.offset = pieceStart_;
+        last.size = filled_ - pieceStart_;
+        Add(std::move(last));
+        pieceStart_ = filled_;
+    }
+    Item close{Item::Close};
+    close.whole = whole;
+    Add(std::move(close));
+    if (++batchFiles_ >= kBatchFiles) HandOver();
 }
 
-bool BackgroundWriter::Failed() const {
-    std::lock_guard lock(mutex_);
-    return failed_;
-}
-
-bool BackgroundWriter::Pending(const std::string& destination) const {
-    std::lock_guard lock(mutex_);
-    for (const std::string& d : pending_)
-        if (SamePath(d, destination)) return true;
+bool BackgroundWriter::Pending(const std::string& destination) {
+    const std::uint64_t finished = finished_.load();
+    while (!pending_.empty() && pending_.front().first < finished) pending_.pop_front();
+    for (const auto& p : pending_)
+        if (SamePath(p.second, destination)) return true;
     return false;
 }
 
 bool BackgroundWriter::Drain() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_.empty(); });
-    return !failed_;
+    HandOver();
+    if (thread_) {
+        std::unique_lock lock(mutex_);
+        while (finished_.load() != begun_) {
+            workerWaiting_ = true;
+            room_.wait(lock);
+            workerWaiting_ = false;
+        }
+    }
+    pending_.clear();
+    return !Failed();
 }
 
 }  // namespace cabsetup

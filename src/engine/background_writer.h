@@ -1,14 +1,23 @@
 // Creates, writes and puts in place the files the worker decodes, on a
 // thread of its own: decoding the next file overlaps the system calls of
 // this one, which under many small files cost more than the decoding.
+//
+// The two threads meet as seldom as they can: the worker gathers its files
+// into a batch (many small files share one buffer) and hands a batch over at
+// once; each side wakes the other only when that one is waiting, and only
+// for what it waits for (the writer for work, the worker for a free buffer
+// or for every file to be in place). Each wake-up is a round trip through
+// the system, which under Wine cost more than writing a small file.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/set_aside.h"
@@ -37,11 +46,17 @@ public:
     // All of the file was handed over (`whole`) or its decoding failed.
     void End(bool whole);
 
-    bool Failed() const;
-    // Whether a file handed over is not yet in place at `destination`.
-    bool Pending(const std::string& destination) const;
-    // Waits until every file handed over is in place or undone; false when any failed.
+    bool Failed() const { return failed_.load(); }
+    // Whether a file begun is not yet in place at `destination`.
+    bool Pending(const std::string& destination);
+    // Hands over what is gathered and waits until every file begun is in
+    // place or undone; false when any failed.
     bool Drain();
+
+    // Batches handed to the writer's thread, and how often either thread
+    // had to wake the other: for tests and measurements.
+    std::uint64_t HandOvers() const { return handOvers_; }
+    std::uint64_t WakeUps() const { return wakeUps_.load(); }
 
 private:
     struct File {
@@ -52,29 +67,50 @@ private:
         bool ok = false;
     };
     struct Item {
-        enum Kind { Open, Data, Close, Quit } kind = Data;
+        enum Kind { Open, Data, Close, Quit };
+        Item() = default;
+        explicit Item(Kind k) : kind(k) {}
+        Kind kind = Data;
         std::unique_ptr<File> file;  // Open
-        std::size_t buffer = 0, size = 0;  // Data
+        std::size_t buffer = 0, offset = 0, size = 0;  // Data
+        bool release = false;  // Data: the last piece of its buffer, which is free once written
         bool whole = false;  // Close
     };
 
     void Start();
     void Run();
-    void Push(Item item);
+    // Gives the gathered batch to the writer's thread (or writes it here,
+    // without one).
+    void HandOver();
     void Handle(Item& item);
-    void FlushBuffer();
+    void Add(Item item) { batch_.push_back(std::move(item)); }
+    // The current buffer's last piece frees it; the next Write takes another.
+    void ReleaseBuffer();
+    void TakeBuffer();
 
     Os& os_;
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Item> queue_;
     std::vector<std::unique_ptr<unsigned char[]>> buffers_;
+
+    // Shared by the two threads, under the mutex.
+    std::mutex mutex_;
+    std::condition_variable work_, room_;  // the writer waits for work, the worker for room
+    std::vector<Item> queue_;
     std::vector<std::size_t> free_;
-    std::size_t filling_ = 0, filled_ = 0;
+    bool writerWaiting_ = false, workerWaiting_ = false;
+    std::atomic<bool> failed_{false};
+    std::atomic<std::uint64_t> finished_{0};  // files closed, in the order begun
+    std::atomic<std::uint64_t> wakeUps_{0};
+
+    // The worker's alone.
+    std::vector<Item> batch_;
+    std::size_t batchFiles_ = 0;
+    std::size_t filling_ = 0, filled_ = 0, pieceStart_ = 0;
     bool haveBuffer_ = false;
-    bool failed_ = false;
-    std::deque<std::string> pending_;  // destinations of the files not yet finished
-    std::unique_ptr<File> current_;  // the file the thread is writing
+    std::uint64_t begun_ = 0, handOvers_ = 0;
+    std::deque<std::pair<std::uint64_t, std::string>> pending_;  // files begun, by number, not yet known in place
+
+    // The writer's alone.
+    std::unique_ptr<File> current_;
     Os::ThreadPtr thread_;
 };
 

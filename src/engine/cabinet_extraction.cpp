@@ -1,6 +1,7 @@
 // The cabinets of one data set: replace decisions, unpacking each cabinet
 // into its destination and logging it.
 #include <atomic>
+#include <functional>
 
 #include "app/folders.h"
 #include "app/paths.h"
@@ -24,13 +25,18 @@ private:
     VolumeReader& reader_;
 };
 
+// Also lets the wizard's status line catch up while a long file is decoded.
 class WriterSink : public CabinetSink {
 public:
-    explicit WriterSink(BackgroundWriter& writer) : writer_(writer) {}
-    bool Write(const unsigned char* data, std::size_t size) override { return writer_.Write(data, size); }
+    WriterSink(BackgroundWriter& writer, std::function<void()> tick) : writer_(writer), tick_(std::move(tick)) {}
+    bool Write(const unsigned char* data, std::size_t size) override {
+        tick_();
+        return writer_.Write(data, size);
+    }
 
 private:
     BackgroundWriter& writer_;
+    std::function<void()> tick_;
 };
 
 std::atomic<bool> systemUnpackerOnly{false};
@@ -109,14 +115,19 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
 
     const bool noChanges = state_.Has(kSwitchNoChanges);
     auto old = std::make_unique<SetAside>(os_, destination);
-    if (!noChanges) old->RecoverLeftover();
+    // In a folder this run created, no file and no set-aside copy can be
+    // waiting but what this run wrote: no lookups there. Everywhere else
+    // the leftover and the standing file are looked for.
+    const bool nothingThere = !noChanges && freshFolders_.NothingCanStand(destination);
+    if (!noChanges && !nothingThere) old->RecoverLeftover();
     StandingFile standing;
-    if (!Standing(os_, destination, standing)) {
+    if (!nothingThere && !Standing(os_, destination, standing)) {
         errorFlag = true;
         SetStatusText(kIdsFileInUse, destination);
         return false;
     }
     ReplaceDecision decision = DecideReplace(standing, record.replaceMode, record.fileSize, noChanges);
+    if (decision.Writes()) freshFolders_.Writing(destination);
     if (decision.action == ReplaceAction::Keep) {
         if (!reader_.Skip(record.cabinetSize)) return false;
         if (log_) log_->AddFile(destination);
@@ -160,8 +171,10 @@ bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& recor
     // made once per run, however the package interleaves them.
     std::string folder = ParentFolder(os_.Mbcs(), destination);
     if (!noChanges && !foldersMade_.count(folder)) {
-        if (!CreateFolderPath(os_, folder)) return false;
+        std::vector<std::string> made;
+        if (!CreateFolderPath(os_, folder, &made)) return false;
         foldersMade_.insert(folder);
+        for (const std::string& f : made) freshFolders_.Made(f);
     }
     if (shape == CabinetShape::OneFile) return DecodeIntoPlace(record, destination, old);
     return UnpackThroughSystem(record, cabinet, destination, *old);
@@ -217,7 +230,7 @@ bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::stri
     std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
     if (fresh.empty()) return false;  // a path too long for anything beside it
     writer_->Begin(fresh, destination, std::move(old), record.fileSize);
-    WriterSink sink(*writer_);
+    WriterSink sink(*writer_, [this] { ProgressTick(); });
     bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining());
     writer_->End(whole);
     return whole;

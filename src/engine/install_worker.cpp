@@ -11,7 +11,8 @@
 
 namespace cabsetup {
 
-InstallEngine::InstallEngine(Os& os, SetupState& state) : os_(os), state_(state), reader_(os), locator_(os, reader_) {
+InstallEngine::InstallEngine(Os& os, SetupState& state)
+    : os_(os), state_(state), reader_(os), locator_(os, reader_), freshFolders_(os.Mbcs()) {
     reader_.SetFindVolume([this](std::uint32_t k) { return FindNextVolume(k); });
     locator_.SetAsk([this](const std::string& lookedFor, const std::string& name, std::string& answer) {
         return AskForVolume(lookedFor, name, answer);
@@ -73,6 +74,7 @@ void InstallEngine::Join() {
 
 bool InstallEngine::Check() {
     gate_.Pass();
+    ProgressTick();
     os_.Yield();
     return !stopRequested_;
 }
@@ -87,17 +89,36 @@ void InstallEngine::ReportProgress(ProgressKind kind) {
     // Never backwards, whatever a set's counts say.
     if (kind != ProgressKind::Start && position < status_->Position()) position = status_->Position();
     status_->SetPosition(position);
+    // The start and the finish always go; each file's only at the wizard's rate.
+    if (throttle_.Changed(os_.TickCount()) || kind != ProgressKind::PerCabinet) PostProgress();
+}
+
+void InstallEngine::PostProgress() {
     // One progress message in the queue at a time: the wizard shows the latest
     // position when it handles it, and a flood of small files cannot fill the
     // queue and crowd out the final message.
+    // A post the queue refuses (full, or the window gone) is dropped like
+    // one the wizard skipped: the next change tries again, never sooner.
     gate_.PassThen([this] {
         if (!status_->progressPending.exchange(true) && !os_.PostNotify(status_->hwnd, NOTIFY_PROGRESS))
             status_->progressPending = false;
     });
+    throttle_.Posted(os_.TickCount());
+}
+
+void InstallEngine::ProgressTick() {
+    if (status_ && throttle_.Due(os_.TickCount())) PostProgress();
+}
+
+void InstallEngine::FlushProgress() {
+    if (status_ && throttle_.Unposted()) PostProgress();
 }
 
 void InstallEngine::PostFinal(unsigned code) {
     if (!status_) return;
+    // The bar and the status line stand where the engine left them before
+    // the wizard moves on.
+    if (!stopRequested_) FlushProgress();
     // Never dropped while someone is there to read it: a full queue is
     // waited out, and only a wizard window that is gone ends the attempts.
     for (;;) {
@@ -152,10 +173,12 @@ bool InstallEngine::RunSteps() {
         SetFolderStatus(failedFolder);
         return Fail();
     }
-    if (!state_.Has(kSwitchNoChanges) && !CreateFolderPath(os_, target)) {
+    std::vector<std::string> made;
+    if (!state_.Has(kSwitchNoChanges) && !CreateFolderPath(os_, target, &made)) {
         SetFolderStatus(target);
         return Fail();
     }
+    for (const std::string& folder : made) freshFolders_.Made(folder);
     // The log starts with the target folder itself.
     if (log_) {
         log_->SetFolder(target);

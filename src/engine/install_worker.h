@@ -11,8 +11,10 @@
 #include "actions/install_log.h"
 #include "app/setup_state.h"
 #include "engine/engine_messages.h"
+#include "engine/fresh_folders.h"
 #include "engine/install_status.h"
 #include "engine/pause_gate.h"
+#include "engine/progress_throttle.h"
 #include "engine/volume_locator.h"
 #include "formats/cabinet_reader.h"
 #include "formats/volume_reader.h"
@@ -72,6 +74,13 @@ private:
     bool Check();
     void SetStatusText(unsigned id, const std::string& msg1 = std::string(), const std::string& msg2 = std::string());
     void ReportProgress(ProgressKind kind);
+    // Progress goes to the wizard at most every ProgressThrottle::kIntervalMs:
+    // PostProgress posts the record as it stands, ProgressTick when an
+    // unposted change has waited long enough, FlushProgress whenever one is
+    // unposted (before the final message).
+    void PostProgress();
+    void ProgressTick();
+    void FlushProgress();
     // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the
     // queue takes them, as long as the wizard's window exists.
     void PostFinal(unsigned code);
@@ -92,9 +101,11 @@ private:
     Os::ThreadPtr thread_;
     std::atomic<bool> stopRequested_{false}, workerRunning_{false};
     PauseGate gate_;
+    ProgressThrottle throttle_;
     bool pauseMissedQuestion_ = false;
     std::uint32_t cabinetsDone_ = 0;
     std::set<std::string> foldersMade_;
+    FreshFolders freshFolders_;
 };
 
 }  // namespace cabsetup

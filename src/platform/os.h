@@ -198,6 +198,9 @@ public:
     virtual std::string LoadString(unsigned id) = 0;  // "" when the id is missing
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
     virtual LocalTime Now() = 0;
+    // Milliseconds on a clock that only moves on (GetTickCount): for rates
+    // and intervals, never for dates. Wraps after 49 days; compare differences.
+    virtual std::uint32_t TickCount() = 0;
     // Bytes from the system's random generator: names nobody can guess.
     virtual bool Random(void* buffer, std::size_t size) = 0;
     virtual void Yield() = 0;  // gives the processor away; no fixed pause

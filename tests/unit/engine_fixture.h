@@ -37,6 +37,10 @@ protected:
         state_.folders.tempDir = state_.folders.workBaseDir;
         status_.hwnd = 0x1234;
         host_.SetNotifySink([this](WindowHandle, unsigned code, bool) { OnNotify(code); });
+        // Each reading of the clock is the progress interval after the one
+        // before, so every change reaches the wizard; tests of the rate set
+        // a clock of their own.
+        host_.SetClock([this] { return clockMs_ += ProgressThrottle::kIntervalMs; });
         InstallEngine::SetSystemUnpackerOnly(SystemPathRun());
     }
     ~EngineTest() override { InstallEngine::SetSystemUnpackerOnly(false); }
@@ -111,6 +115,7 @@ protected:
         return !std::filesystem::exists(dir, ec) || std::filesystem::is_empty(dir, ec);
     }
 
+    std::atomic<std::uint32_t> clockMs_{0};
     SetupState state_;
     InstallStatus status_;
     CInstallLog log_;

@@ -113,6 +113,8 @@ public:
     std::string LoadString(unsigned id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     LocalTime Now() override { return inner_.Now(); }
+    // A clock cannot fail; tests that need time under their control set the host's.
+    std::uint32_t TickCount() override { return inner_.TickCount(); }
     void Yield() override { inner_.Yield(); }
     void Sleep(unsigned milliseconds) override { inner_.Sleep(milliseconds); }
     bool RestartComputer(bool enableShutdownPrivilege) override { return inner_.RestartComputer(enableShutdownPrivilege); }

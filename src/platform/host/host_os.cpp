@@ -1,6 +1,7 @@
 #include "platform/host/host_os.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -385,6 +386,12 @@ bool HostOs::ExtractCabinet(const std::string& cabinet, const std::string& targe
 }
 
 void HostOs::Yield() { std::this_thread::yield(); }
+
+std::uint32_t HostOs::TickCount() {
+    if (clock_) return clock_();
+    auto since = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
+}
 
 namespace {
 

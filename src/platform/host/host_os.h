@@ -70,6 +70,8 @@ public:
     const std::vector<std::string>& RestartDeletes() const { return restartDeletes_; }
     void ForgetRestartDeletes() { restartDeletes_.clear(); }
     void SetTime(const LocalTime& t) { now_ = t; }
+    // The millisecond clock under a test's control (null: the real one).
+    void SetClock(std::function<std::uint32_t()> clock) { clock_ = std::move(clock); }
     // Files in memory instead of on disk: opening, creating and deleting
     // files then touch only what PutFile stored (for fuzzers, which must not
     // write a file per input). Folders and searches still use the sandbox.
@@ -171,6 +173,7 @@ public:
     std::string LoadString(unsigned id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     LocalTime Now() override { return now_; }
+    std::uint32_t TickCount() override;
     void Yield() override;
     void Sleep(unsigned) override {}
     // Recorded, never carried out; `refuse` makes the system decline it.
@@ -221,6 +224,7 @@ private:
     std::map<std::string, std::uint32_t> attributes_;
     std::uint32_t AttributesOf(const std::string& key, bool folder) const;
     LocalTime now_{2026, 12, 7, 9, 30, 5};
+    std::function<std::uint32_t()> clock_;
     std::function<void(WindowHandle, unsigned, bool)> sink_;
     std::vector<RecordedMessage> messages_;
     std::vector<RecordedLink> links_;

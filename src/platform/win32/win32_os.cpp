@@ -470,6 +470,9 @@ LocalTime Win32Os::Now() {
 }
 
 void Win32Os::Yield() { ::Sleep(0); }
+
+// Read from memory the system shares with every process: no system call.
+std::uint32_t Win32Os::TickCount() { return ::GetTickCount(); }
 void Win32Os::Sleep(unsigned milliseconds) { ::Sleep(milliseconds); }
 
 bool Win32Os::RestartComputer(bool enableShutdownPrivilege) {

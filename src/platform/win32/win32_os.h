@@ -66,6 +66,7 @@ public:
     std::string LoadString(unsigned id) override;
     int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override;
     LocalTime Now() override;
+    std::uint32_t TickCount() override;
     void Yield() override;
     void Sleep(unsigned milliseconds) override;
     bool RestartComputer(bool enableShutdownPrivilege) override;
