@@ -8,9 +8,9 @@ import os
 import random
 import sys
 
-out, count, mib = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+out, count, mib = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
 rng = random.Random(20261207)
-total = mib * 1024 * 1024
+total = int(mib * 1024 * 1024)
 words = [bytes(rng.choice(b"abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(3000)]
 
 # Sizes: log-uniform weights, scaled to the total.
