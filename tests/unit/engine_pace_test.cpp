@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "app/paths.h"
 #include "engine/background_writer.h"
 #include "engine/fresh_folders.h"
 #include "engine/progress_throttle.h"
@@ -182,6 +183,27 @@ TEST(FreshFolders, NothingCanStandOnlyWhereTheRunMadeTheFolderAndWroteNothing) {
     for (int i = 0; i < 20000; ++i) EXPECT_FALSE(fresh.NothingCanStand("C:\\T\\New\\f" + std::to_string(i)));
     for (int i = 0; i < 1000; ++i) skipped += fresh.NothingCanStand("C:\\T\\New\\g" + std::to_string(i));
     EXPECT_GT(skipped, 950);
+}
+
+TEST_F(EngineTest, CreateFolderPathNamesOnlyTheFoldersItMade) {
+    struct Row {
+        const char* path;
+        std::vector<std::string> made;
+    } rows[] = {
+        {"C:\\work\\a\\b", {"C:\\work\\a", "C:\\work\\a\\b"}},  // C:\work was there
+        {"C:\\work\\a\\b", {}},                                        // all there now
+        {"C:\\work\\a\\c", {"C:\\work\\a\\c"}},
+    };
+    for (const Row& r : rows) {
+        std::vector<std::string> made;
+        EXPECT_TRUE(CreateFolderPath(os_, r.path, &made)) << r.path;
+        EXPECT_EQ(made, r.made) << r.path;
+    }
+    // A folder the system refuses to make is not named, and the path fails.
+    os_.FailNth(OsOp::CreateDirectory, 1, FaultyOs::kFromThenOn);
+    std::vector<std::string> made;
+    EXPECT_FALSE(CreateFolderPath(os_, "C:\\work\\d\\e", &made));
+    EXPECT_TRUE(made.empty());
 }
 
 // Lookups of the destination and of a set-aside copy, counted where the
