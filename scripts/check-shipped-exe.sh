@@ -7,7 +7,7 @@
 set -euo pipefail
 exe=$1 arch=$2 kind=${3:-setup}
 if [ "$kind" = setup ]; then
-  ids='60[0-9][0-9]' strings=53 first=6002 last=6061 limit=307200
+  ids='60[0-9][0-9]' strings=54 first=6002 last=6062 limit=307200
 else
   ids='610[0-9]' strings=7 first=6101 last=6107 limit=153600
 fi

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/package_digests.h"
 #include "formats/setup_script.h"
 
 namespace cabsetup {
@@ -27,6 +28,7 @@ struct SetupState {
     // The sum of fileSize over every file record of both data sets, counted
     // by the worker as it reads them (the registration's EstimatedSize).
     std::uint64_t packageFileBytes = 0;
+    PackageVouch vouch;  // filled at start-up when setup.exe's digest block is
 
     bool Has(std::uint32_t switchBit) const { return (switchFlags & switchBit) != 0; }
 };

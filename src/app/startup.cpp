@@ -2,6 +2,7 @@
 
 #include "app/folders.h"
 #include "app/message_text.h"
+#include "app/package_check.h"
 #include "app/paths.h"
 #include "app/run_outcome.h"
 #include "app/single_instance.h"
@@ -16,6 +17,7 @@ int ExitCodeFor(StartupOutcome outcome) {
     case StartupOutcome::NoPreviousInstall: return kExitNoPreviousInstall;
     case StartupOutcome::WrongVersion: return kExitWrongVersion;
     case StartupOutcome::AlreadyRunning: return kExitAlreadyRunning;
+    case StartupOutcome::PackageChanged: return kExitFatal;
     }
     return kExitFatal;
 }
@@ -67,15 +69,28 @@ StartupResult CheckPreviousInstallation(Os& os, SetupState& state) {
     return {};
 }
 
+StartupResult PackageChanged(Os& os, const std::string& file) {
+    std::string text = os.LoadString(kIdsPackageChanged);
+    ReplaceEvery(os.Mbcs(), text, "*msg1*", file);
+    return {StartupOutcome::PackageChanged, text, nullptr};
+}
+
 }  // namespace
 
-StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments) {
+StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments, const unsigned char* digestBody) {
     const CodePage& cp = os.Mbcs();
     state.restartOsCode = RestartOsCodeFor(os.Version());
     state.switchFlags = ParseSwitches(cp, arguments);
     state.sourceDir = ParentFolder(cp, os.ModulePath());
-    if (!state.script.LoadScript(os, true, std::string(), state.sourceDir))
-        return {StartupOutcome::InitError, kInitErrorText, nullptr};
+    // A signed package proves every file beside setup.exe before any is used.
+    std::string changed;
+    if (!TakeDigestBlock(os, state, digestBody, changed)) return PackageChanged(os, changed);
+    const Digest* scriptDigest =
+        state.vouch.Active() ? &state.vouch.block.Of(VouchedFile::SetupInf) : nullptr;
+    bool scriptChanged = false;
+    if (!state.script.LoadScript(os, true, std::string(), state.sourceDir, nullptr, scriptDigest, &scriptChanged))
+        return scriptChanged ? PackageChanged(os, "setup.inf") : StartupResult{StartupOutcome::InitError, kInitErrorText, nullptr};
+    if (!CheckVouchedFiles(os, state, changed)) return PackageChanged(os, changed);
 
     const ScriptHeader& h = state.script.First().header;
     // Before anything is read that the other run may be changing.

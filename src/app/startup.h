@@ -16,6 +16,7 @@ enum class StartupOutcome {
     NoPreviousInstall,  // update without an earlier installation: string 6048
     WrongVersion,       // update over a version outside its range: string 6049
     AlreadyRunning,     // another setup.exe of the same package runs: string 6060
+    PackageChanged,     // a signed package's file differs from what it vouches for: string 6062
 };
 
 struct StartupResult {
@@ -41,8 +42,10 @@ constexpr int kExitWrongVersion = 1638;
 
 int ExitCodeFor(StartupOutcome outcome);
 
-// Runs start-up up to the point where the wizard takes over.
-StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments);
+// Runs start-up up to the point where the wizard takes over. `digestBody`:
+// the body of setup.exe's own package digest block (null: none).
+StartupResult RunStartup(Os& os, SetupState& state, const std::string& arguments,
+                         const unsigned char* digestBody = nullptr);
 
 // "Software\...\Uninstall\<key>" under HKEY_LOCAL_MACHINE.
 std::string UninstallKeyPath(const std::string& uninstallKey);

@@ -5,6 +5,7 @@
 
 #include "app/folders.h"
 #include "app/paths.h"
+#include "app/package_check.h"
 #include "app/switches.h"
 #include "engine/background_writer.h"
 #include "engine/install_worker.h"
@@ -82,7 +83,7 @@ bool InstallEngine::ExtractAllCabinets() {
     for (std::uint32_t i = 0; i < h.cabinetCount; ++i) {
         bool errorFlag = false;
         if (!ExtractCabinet(mainSet ? i : kFirstLinkedCabinet + i, errorFlag) || (writer && writer->Failed())) {
-            outcome = errorFlag ? Outcome::FailedWithText : Outcome::Failed;
+            outcome = errorFlag || packageChanged_ ? Outcome::FailedWithText : Outcome::Failed;
             break;
         }
         if (!Check()) {
@@ -93,6 +94,8 @@ bool InstallEngine::ExtractAllCabinets() {
     // Every file handed over is in place, or undone, before the outcome counts.
     if (writer && !writer->Drain() && outcome == Outcome::Done) outcome = Outcome::Failed;
     writer_ = nullptr;
+    reader_.Tap(nullptr);
+    vouched_ = nullptr;
     if (outcome == Outcome::Failed) SetStatusText(kIdsCantFindData);
     return outcome == Outcome::Done;
 }
@@ -100,7 +103,14 @@ bool InstallEngine::ExtractAllCabinets() {
 bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     ++cabinetsDone_;
     CabinetRecord record;
+    // A signed package's record is proven before its path is used at all.
+    if (state_.vouch.Active()) {
+        vouched_ = state_.vouch.list.FindCabinet(expected);
+        cabinetDigest_ = Sha256();
+        reader_.Tap(&cabinetDigest_);
+    }
     if (!reader_.ReadCabinetRecord(record) || record.cabinetNumber != expected) return false;
+    if (!BeginVouchedCabinet(expected, record)) return false;
     state_.packageFileBytes += record.fileSize;  // every file, written or kept: the package's size
 
     std::string destination = record.targetPath;
@@ -129,7 +139,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     ReplaceDecision decision = DecideReplace(standing, record.replaceMode, record.fileSize, noChanges);
     if (decision.Writes()) freshFolders_.Writing(destination);
     if (decision.action == ReplaceAction::Keep) {
-        if (!reader_.Skip(record.cabinetSize)) return false;
+        if (!reader_.Skip(record.cabinetSize) || !CabinetVouched()) return false;
         if (log_) log_->AddFile(destination);
         return true;
     }
@@ -164,6 +174,11 @@ bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& recor
         std::span<const unsigned char> taken = cabinet_.Consumed();
         std::size_t takenSize = systemUnpackerOnly ? 0 : taken.size();
         if (!reader_.CopyCabinetData(record, cabinet, true, taken.data(), takenSize)) return false;
+        // Proven before the system's cabinet interface is handed it.
+        if (!CabinetVouched()) {
+            os_.DeleteFile(cabinet);
+            return false;
+        }
     }
     if (log_) log_->AddFile(destination);
     if (!Check()) return false;
@@ -221,7 +236,7 @@ bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::stri
     if (state_.Has(kSwitchNoChanges) || record.fileSize == 0) {
         // Every block is decoded and checked, and written nowhere: a dry
         // run ("/p") proves the whole medium readable.
-        if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining())) return false;
+        if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining()) || !CabinetVouched()) return false;
         return record.fileSize != 0 || PlaceEmptyFile(destination, *old);
     }
     // Unpacked beside the destination, hidden, and moved into its place only
@@ -231,9 +246,43 @@ bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::stri
     if (fresh.empty()) return false;  // a path too long for anything beside it
     writer_->Begin(fresh, destination, std::move(old), record.fileSize);
     WriterSink sink(*writer_, [this] { ProgressTick(); });
-    bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining());
+    // The last check before the file may take the destination's place: its
+    // cabinet's digest, once every byte of it has been read.
+    bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining()) && CabinetVouched();
     writer_->End(whole);
     return whole;
+}
+
+void InstallEngine::PackageChangedAt(const std::string& file) {
+    packageChanged_ = true;
+    SetStatusText(kIdsPackageChanged, file);
+}
+
+bool InstallEngine::SetVouched() {
+    if (!state_.vouch.Active()) return true;
+    const VolumeHeader& h = reader_.CurrentHeader();
+    const DigestListSet* set = state_.vouch.list.FindSet(h.setType);
+    if (set && set->cabinetCount == h.cabinetCount && set->header == reader_.HeaderDigest()) return true;
+    PackageChangedAt(VolumeFileName(h.setType, 0));
+    return false;
+}
+
+bool InstallEngine::BeginVouchedCabinet(std::uint32_t expected, const CabinetRecord& record) {
+    if (!state_.vouch.Active()) return true;
+    Digest recordDigest = cabinetDigest_.Final();
+    if (vouched_ && vouched_->number == expected && vouched_->size == record.cabinetSize &&
+        vouched_->record == recordDigest)
+        return true;
+    PackageChangedAt(VolumeFileName(reader_.CurrentHeader().setType, vouched_ ? vouched_->volume : reader_.VolumeIndex()));
+    return false;
+}
+
+bool InstallEngine::CabinetVouched() {
+    if (!state_.vouch.Active()) return true;
+    reader_.Tap(nullptr);
+    if (vouched_ && cabinetDigest_.Final() == vouched_->cabinet) return true;
+    PackageChangedAt(VolumeFileName(reader_.CurrentHeader().setType, vouched_ ? vouched_->volume : reader_.VolumeIndex()));
+    return false;
 }
 
 }  // namespace cabsetup

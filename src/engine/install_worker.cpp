@@ -5,6 +5,7 @@
 
 #include "app/folders.h"
 #include "app/message_text.h"
+#include "app/package_check.h"
 #include "app/paths.h"
 #include "app/switches.h"
 #include "engine/workspace.h"
@@ -195,6 +196,7 @@ bool InstallEngine::RunSteps() {
     }
     if (!Check()) return false;
     if (!reader_.OpenVolume(path, &version)) return Fail();
+    if (!SetVouched()) return Fail();
     if (reader_.CurrentHeader().setType == kSetTypeLinked) state_.script.SetVolumeVersion(version);
     if (!Check()) return false;
     cabinetsDone_ = 0;
@@ -210,14 +212,26 @@ bool InstallEngine::RunSteps() {
     if (!Check()) return false;
     // A missing or invalid Data.inf adds nothing; one that is there but
     // could not be held in memory would silently drop its actions.
-    bool memoryRefused = false;
-    state_.script.LoadScript(os_, false, ParentFolder(os_.Mbcs(), path), state_.sourceDir, &memoryRefused);
+    bool memoryRefused = false, changed = false;
+    // A signed package that has no Data.inf uses none, wherever one may lie;
+    // one it has must be the one it vouches for.
+    const PackageVouch& vouch = state_.vouch;
+    if (vouch.Active() && !vouch.block.Has(VouchedFile::DataInf)) {
+        state_.script.ClearSecond();
+    } else {
+        state_.script.LoadScript(os_, false, ParentFolder(os_.Mbcs(), path), state_.sourceDir, &memoryRefused,
+                                 vouch.Active() ? &vouch.block.Of(VouchedFile::DataInf) : nullptr, &changed);
+    }
+    if (changed) {
+        PackageChangedAt("Data.inf");
+        return Fail();
+    }
     if (memoryRefused) {
         SetStatusText(kIdsCantFindData);
         return Fail();
     }
     if (!path.empty()) {
-        if (!reader_.OpenVolume(path, &version)) return Fail();
+        if (!reader_.OpenVolume(path, &version) || !SetVouched()) return Fail();
         state_.script.SetVolumeVersion(version);
         if (!Check()) return false;
         cabinetsDone_ = 0;

@@ -86,6 +86,13 @@ private:
     void PostFinal(unsigned code);
     bool Fail();
     bool RunSteps();
+    // A signed package: the set's header against the digest list, and the
+    // cabinet being read against its entry. Each sets string 6060, naming
+    // the volume, when the bytes differ.
+    bool SetVouched();
+    bool BeginVouchedCabinet(std::uint32_t expected, const CabinetRecord& record);
+    bool CabinetVouched();
+    void PackageChangedAt(const std::string& file);
     // String 6033 with the folder that cannot be created.
     void SetFolderStatus(const std::string& folder);
     std::string FindNextVolume(std::uint32_t k);
@@ -106,6 +113,10 @@ private:
     std::uint32_t cabinetsDone_ = 0;
     std::set<std::string> foldersMade_;
     FreshFolders freshFolders_;
+    // The digest of the cabinet being read, and its entry in the digest list.
+    Sha256 cabinetDigest_;
+    const DigestListCabinet* vouched_ = nullptr;
+    bool packageChanged_ = false;  // string 6062 is set
 };
 
 }  // namespace cabsetup

@@ -14,6 +14,12 @@ namespace {
 // allocate on a 32-bit system.
 constexpr std::uint64_t kMaxScriptBytes = 64u << 20;
 
+Sha256::Digest DigestOfBytes(const unsigned char* data, std::size_t size) {
+    Sha256 sha;
+    sha.Update(data, size);
+    return sha.Final();
+}
+
 struct TextField {
     std::string ScriptHeader::*member;
     std::size_t offset;
@@ -183,17 +189,40 @@ bool WriteScript(const ScriptHalf& script, std::vector<unsigned char>& out, std:
 }
 
 bool SetupScript::LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir,
-                             bool* memoryRefused) {
+                             bool* memoryRefused, const Sha256::Digest* expected, bool* changed) {
     if (memoryRefused) *memoryRefused = false;
+    if (changed) *changed = false;
     ScriptHalf& half = first ? first_ : second_;
     half = {};
     Os::HandlePtr file = os.OpenRead(first ? sourceDir + "\\setup.inf" : folder + "\\Data.inf");
-    if (!file) return false;
+    if (!file) {
+        // A file vouched for that is not there has been taken away.
+        if (expected && changed) *changed = true;
+        return false;
+    }
 
     std::uint64_t fileSize = 0;
     unsigned char head[kScriptHeaderSize];
     std::size_t got = 0;
     ScriptHeader header;
+    if (expected) {
+        // The whole file, not only what its counts announce: a vouched file
+        // has no bytes nobody looked at.
+        if (!os.FileSize(*file, fileSize)) return false;
+        std::unique_ptr<unsigned char[]> all;
+        std::size_t size = static_cast<std::size_t>(fileSize);
+        if (fileSize <= kMaxScriptBytes) all = TryAllocate<unsigned char>(size ? size : 1);
+        if (fileSize <= kMaxScriptBytes && !all) {
+            if (memoryRefused) *memoryRefused = true;
+            return false;
+        }
+        if (!all || (size && (!os.Read(*file, all.get(), size, got) || got != size)) ||
+            DigestOfBytes(all.get(), size) != *expected) {
+            if (changed) *changed = true;
+            return false;
+        }
+        return ParseScript(all.get(), size, half);
+    }
     if (!os.FileSize(*file, fileSize) || !os.Read(*file, head, sizeof head, got) ||
         !ParseScriptHeader(head, got, header))
         return false;

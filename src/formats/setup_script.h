@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/sha256.h"
 
 namespace cabsetup {
 
@@ -94,8 +95,11 @@ public:
     // first: sourceDir\setup.inf (folder unused); otherwise folder\Data.inf.
     // `memoryRefused` tells a script that is there but could not be held
     // in memory from one that is missing or invalid.
+    // With `expected`, the whole file must have that SHA-256: a file that
+    // differs sets *changed and loads nothing; what is parsed is exactly the
+    // bytes that were hashed.
     bool LoadScript(Os& os, bool first, const std::string& folder, const std::string& sourceDir,
-                    bool* memoryRefused = nullptr);
+                    bool* memoryRefused = nullptr, const Sha256::Digest* expected = nullptr, bool* changed = nullptr);
     void SetFirst(ScriptHalf half) { first_ = std::move(half); }
     void SetSecond(ScriptHalf half) { second_ = std::move(half); }
     void ClearFirst() { first_ = {}; }

@@ -26,6 +26,9 @@ bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersio
     if (!ReadExactly(*volume_, bytes, sizeof bytes)) return false;
     header_ = ParseVolumeHeader(bytes);
     position_ = sizeof bytes;
+    Sha256 headerSha;
+    headerSha.Update(bytes, sizeof bytes);
+    headerDigest_ = headerSha.Final();
     if (header_.magic != kVolumeMagic || header_.formatVersion != kVolumeFormatVersion) return false;
     if (header_.setType == kSetTypeLinked) {
         // A linked set's stream starts after the version text; how much of
@@ -35,6 +38,9 @@ bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersio
         if (!os_.Read(*volume_, version, sizeof version, got)) return false;
         position_ += got;
         if (volumeVersion) *volumeVersion = le::Text(version, sizeof version);
+        headerSha.Update(bytes, sizeof bytes);
+        headerSha.Update(version, got);
+        headerDigest_ = headerSha.Final();
     }
     return true;
 }
@@ -42,6 +48,7 @@ bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersio
 void VolumeReader::Close() {
     volume_.reset();
     header_ = {};
+    headerDigest_ = {};
     continuation_ = {};
     position_ = length_ = 0;
 }
@@ -95,6 +102,7 @@ bool VolumeReader::ReadStream(unsigned char* buffer, std::size_t size) {
         if (!volume_) return false;
         std::size_t got = 0;
         if (!os_.Read(*volume_, buffer + done, size - done, got)) return false;
+        if (tap_) tap_->Update(buffer + done, got);
         done += got;
         position_ += got;
         if (done < size && got == 0 && !ChangeVolume()) return false;
@@ -103,6 +111,17 @@ bool VolumeReader::ReadStream(unsigned char* buffer, std::size_t size) {
 }
 
 bool VolumeReader::SkipStream(std::uint64_t size) {
+    if (tap_ && size > 0) {
+        // Skipped bytes are vouched for too: read through the tap.
+        auto buffer = TryAllocate<unsigned char>(kCopyPiece);
+        if (!buffer) return false;
+        while (size > 0) {
+            std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyPiece, size));
+            if (!ReadStream(buffer.get(), piece)) return false;
+            size -= piece;
+        }
+        return true;
+    }
     while (size > 0) {
         if (!volume_) return false;
         std::uint64_t rest = length_ > position_ ? length_ - position_ : 0;

@@ -9,6 +9,7 @@
 
 #include "formats/volume_format.h"
 #include "platform/os.h"
+#include "platform/sha256.h"
 
 namespace cabsetup {
 
@@ -43,6 +44,13 @@ public:
     bool Read(unsigned char* buffer, std::size_t size) { return ReadStream(buffer, size); }
     bool Skip(std::uint64_t size) { return SkipStream(size); }
 
+    // Every byte of the stream read or skipped from now on also goes into
+    // `digest` (null: none); skipping then reads instead of seeking.
+    void Tap(Sha256* digest) { tap_ = digest; }
+    // SHA-256 of the open set's header as read: its 284 bytes and, in a
+    // linked set, the version text's bytes that arrived.
+    const Sha256::Digest& HeaderDigest() const { return headerDigest_; }
+
     const VolumeHeader& CurrentHeader() const { return header_; }
     // Where the stream stands: index of the volume being read (0: the first)
     // and the offset in that file.
@@ -62,6 +70,8 @@ private:
     VolumeHeader header_;
     ContinuationHeader continuation_;
     std::uint64_t position_ = 0, length_ = 0;
+    Sha256* tap_ = nullptr;
+    Sha256::Digest headerDigest_{};
 };
 
 // The search for volume k of the reader's open set that asks nobody: the

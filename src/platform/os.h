@@ -67,6 +67,15 @@ struct ProcessStart {
     std::uint16_t showCommand = 0;
 };
 
+// What the system says of the running program's Authenticode signature.
+enum class SignatureState {
+    Valid,           // intact, and its chain ends in a root the system trusts
+    UntrustedChain,  // intact, but the system does not trust who signed it
+    Absent,          // the program carries no signature
+    Invalid,         // present, but the program's bytes or the signature do not match
+    Unavailable,     // the system could not be asked
+};
+
 class Os {
 public:
     class Handle {
@@ -224,6 +233,10 @@ public:
     // Handles messages other threads have sent to this one (a thread that
     // waits for the worker must still answer the worker's question).
     virtual void PumpSentMessages() = 0;
+
+    // WinVerifyTrust of the running program's own file, through wintrust.dll
+    // loaded from the system folder when it is first needed.
+    virtual SignatureState OwnSignature() = 0;
 
     // GetLastError: why this thread's last failed call failed.
     virtual std::uint32_t LastError() = 0;

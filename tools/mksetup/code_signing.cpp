@@ -74,9 +74,12 @@ bool SignProgram(const fs::path& program, const SigningOptions& options, std::st
 bool SameProgramSigned(const fs::path& signedProgram, const fs::path& program) {
     auto load = [](const fs::path& p) {
         std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
     };
-    std::string a = load(signedProgram), b = load(program);
+    return SameBytesSigned(load(signedProgram), load(program));
+}
+
+bool SameBytesSigned(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b) {
     if (b.size() < 0x40 || a.size() <= b.size()) return false;
     auto u32 = [&](std::size_t at) {
         return at + 4 <= b.size() ? std::uint32_t(std::uint8_t(b[at]) | std::uint8_t(b[at + 1]) << 8 |

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace mksetup {
 
@@ -21,6 +22,7 @@ bool SignProgram(const std::filesystem::path& program, const SigningOptions& opt
 // the same bytes but for the header's checksum and certificate-table entry,
 // and the signature after them.
 bool SameProgramSigned(const std::filesystem::path& signedProgram, const std::filesystem::path& program);
+bool SameBytesSigned(const std::vector<unsigned char>& signedProgram, const std::vector<unsigned char>& program);
 
 struct SignatureReport {
     enum class State { Unsigned, Valid, Invalid, Unchecked } state = State::Unchecked;

@@ -160,6 +160,9 @@ int main(int argc, char** argv) {
     verify->add_option("dir", dir, "the package's folder")->required();
     verify->add_option("--against", against, "the manifest the package was built from");
     verify->add_option("--uninstall-exe", uninstallExe, "the uninstall.exe the package was built with");
+    verify->add_option("--setup-exe", setupExe,
+                       "with --against: the setup.exe the package was built with (default: the one installed "
+                       "with mksetup); the package's may differ only by a filled digest block and a signature");
     verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM); "
                       "any program not validly signed fails, and so does a missing osslsigncode");
 
@@ -220,7 +223,15 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(result.payloadBytes),
                     static_cast<unsigned long long>(result.packageBytes),
                     result.payloadBytes ? double(result.packageBytes) / double(result.payloadBytes) : 0.0, seconds);
-        return signing.Wanted() && !SignPackage(outDir, signing) ? 1 : 0;
+        if (!signing.Wanted()) return 0;
+        // The signed setup.exe vouches for every other file of the package:
+        // its digest block is filled first, so that the signature covers it.
+        if (!mksetup::VouchForPackage(outDir, error)) {
+            std::cerr << "mksetup: " << error << "\n";
+            return 1;
+        }
+        std::printf("vouched for setup.inf, %s and every cabinet in setup.exe's digest block\n", "setup.sha");
+        return SignPackage(outDir, signing) ? 0 : 1;
     }
     if (inspect->parsed()) return mksetup::InspectPackage(dir, std::cout) == 0 ? 0 : 1;
 
@@ -230,7 +241,8 @@ int main(int argc, char** argv) {
         if (mksetup::AddUninstaller(m, ShippedProgram(uninstallExe, "uninstall.exe", false)))
             m.files.back().mayBeSigned = true;
     }
-    bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout) == 0;
+    fs::path shippedSetup = against.empty() ? fs::path() : ShippedProgram(setupExe, "setup.exe", false);
+    bool packageGood = mksetup::VerifyPackage(dir, against.empty() ? nullptr : &m, std::cout, shippedSetup) == 0;
     std::cout.flush();
     bool signaturesGood = ReportSignatures(dir, ca, !ca.empty());
     return packageGood && signaturesGood ? 0 : 1;

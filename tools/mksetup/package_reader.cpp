@@ -2,6 +2,7 @@
 
 #include "code_signing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iomanip>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <sstream>
 
+#include "formats/digest_block_image.h"
 #include "formats/setup_script.h"
 #include "formats/volume_reader.h"
 #include "unpack.h"
@@ -74,10 +76,103 @@ fs::path FindSetupFolder(const fs::path& dir) {
     return dir;
 }
 
+bool ReadBytes(const fs::path& path, std::vector<unsigned char>& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    out.assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
+}
+
+// Walks both sets as setup.exe reads them, each cabinet's record and bytes
+// through a digest.
+class DigestWalker {
+public:
+    explicit DigestWalker(const fs::path& dir) : os_(MakeOs()), reader_(*os_) {
+        setupFolder_ = FindSetupFolder(dir);
+        dataFolder_ = OsPath(setupFolder_);
+        reader_.SetFindVolume([this](std::uint32_t k) {
+            return FindVolumeWithoutAsking(reader_, os_->Mbcs(), dataFolder_, k);
+        });
+    }
+
+    bool Run(PackageDigests& out, std::string& error) {
+        out = PackageDigests{};
+        out.setupFolder = setupFolder_;
+        VolumePlaces p = PlacesOfVolume(os_->Mbcs(), dataFolder_, kSetTypeMain, 0);
+        if (!reader_.IsVolumeFile(p.first) || !reader_.OpenVolume(p.first)) {
+            error = "Data.dat is missing or is not a first volume";
+            return false;
+        }
+        std::string label = reader_.CurrentHeader().label;
+        if (!WalkSet(out.list, error)) return false;
+        if (label.empty()) return true;
+        VolumePlaces q = PlacesOfVolume(os_->Mbcs(), dataFolder_, kSetTypeLinked, 0);
+        std::string path;
+        if (reader_.IsLinkedVolumeFile(label, q.first)) {
+            path = q.first;
+        } else if (reader_.IsLinkedVolumeFile(label, q.second)) {
+            path = q.second;
+            dataFolder_ = q.secondFolder;
+        }
+        if (path.empty() || !reader_.OpenVolume(path)) {
+            error = "the linked set \"" + label + "\" is not found";
+            return false;
+        }
+        fs::path inf = HostPathOf(dataFolder_) / "Data.inf";
+        std::error_code ec;
+        if (fs::exists(inf, ec)) out.dataInf = inf;
+        return WalkSet(out.list, error);
+    }
+
+private:
+    bool WalkSet(DigestList& list, std::string& error) {
+        const VolumeHeader h = reader_.CurrentHeader();
+        list.sets.push_back({h.setType, h.cabinetCount, reader_.HeaderDigest()});
+        for (std::uint32_t i = 0; i < h.cabinetCount; ++i) {
+            Sha256 sha;
+            DigestListCabinet c;
+            c.volume = reader_.VolumeIndex();
+            c.offset = reader_.Offset();
+            reader_.Tap(&sha);
+            CabinetRecord r;
+            bool read = reader_.ReadCabinetRecord(r);
+            c.record = sha.Final();
+            read = read && reader_.Skip(r.cabinetSize);
+            c.cabinet = sha.Final();
+            reader_.Tap(nullptr);
+            if (!read) {
+                error = "record " + std::to_string(i) + " of set " + std::to_string(h.setType) + " cannot be read";
+                return false;
+            }
+            c.number = r.cabinetNumber;
+            c.size = r.cabinetSize;
+            list.cabinets.push_back(c);
+        }
+        return true;
+    }
+
+    static fs::path HostPathOf(const std::string& osPath) {
+#ifdef _WIN32
+        return fs::path(osPath);
+#else
+        std::string s = osPath.substr(2);  // "P:"
+        for (char& ch : s)
+            if (ch == '\\') ch = '/';
+        return fs::path(s.empty() ? "/" : s);
+#endif
+    }
+
+    std::unique_ptr<Os> os_;
+    VolumeReader reader_;
+    fs::path setupFolder_;
+    std::string dataFolder_;
+};
+
 class Walker {
 public:
-    Walker(const fs::path& dir, std::ostream& out, bool unpack, const Manifest* against)
-        : os_(MakeOs()), reader_(*os_), out_(out), unpack_(unpack), against_(against) {
+    Walker(const fs::path& dir, std::ostream& out, bool unpack, const Manifest* against, fs::path shippedSetup = {})
+        : os_(MakeOs()), reader_(*os_), out_(out), unpack_(unpack), against_(against),
+          shippedSetup_(std::move(shippedSetup)) {
         setupFolder_ = FindSetupFolder(dir);
         dataFolder_ = OsPath(setupFolder_);
         reader_.SetFindVolume([this](std::uint32_t k) { return FindContinuation(k); });
@@ -102,6 +197,7 @@ public:
         std::string label;
         WalkMain(label);
         if (!label.empty()) WalkLinked(label, script);
+        if (unpack_) CheckVouch();
         if (problems_ == 0) out_ << "problems: none\n";
         else out_ << "problems: " << problems_ << "\n";
         return problems_;
@@ -114,6 +210,95 @@ private:
 #else
         return static_cast<long>(getpid());
 #endif
+    }
+
+    // The block of the package's setup.exe, and with a filled one every file
+    // and cabinet it vouches for; against the shipped program when given.
+    void CheckVouch() {
+        fs::path program = setupFolder_ / "setup.exe";
+        std::vector<unsigned char> image;
+        std::error_code ec;
+        if (!fs::exists(program, ec)) {
+            out_ << "digest block: no setup.exe\n";
+            return;
+        }
+        DigestBlock block;
+        std::string error;
+        if (!ReadBytes(program, image) || !ReadDigestBlock(image, block, error)) {
+            Problem("setup.exe: " + (error.empty() ? std::string("cannot be read") : error));
+            return;
+        }
+        if (!shippedSetup_.empty()) CompareWithShipped(image);
+        if (!block.filled) {
+            out_ << "digest block: empty (the package is not signed: nothing in it is vouched for)\n";
+            return;
+        }
+        PackageDigests d;
+        DigestBlock want;
+        if (!ComputePackageDigests(setupFolder_, d, error) || !BlockForPackage(d, want, error)) {
+            Problem("digest block: " + error);
+            return;
+        }
+        int before = problems_;
+        for (unsigned i = 0; i < static_cast<unsigned>(VouchedFile::Count); ++i) {
+            VouchedFile f = static_cast<VouchedFile>(i);
+            std::string name = kVouchedFileNames[i];
+            if (block.Has(f) && !want.Has(f)) Problem(name + " is vouched for by setup.exe but missing");
+            else if (!block.Has(f) && want.Has(f)) Problem(name + " is not vouched for by setup.exe, which refuses it");
+            else if (block.Has(f) && block.Of(f) != want.Of(f)) Problem(name + " differs from setup.exe's digest block");
+        }
+        std::vector<unsigned char> listBytes;
+        DigestList listed;
+        if (!ReadBytes(setupFolder_ / kDigestListName, listBytes) ||
+            !ParseDigestList(std::string_view(reinterpret_cast<const char*>(listBytes.data()), listBytes.size()), listed)) {
+            Problem(std::string(kDigestListName) + " is missing or not a digest list");
+        } else {
+            for (const DigestListSet& s : d.list.sets) {
+                const DigestListSet* l = listed.FindSet(s.setType);
+                if (!l || l->cabinetCount != s.cabinetCount || l->header != s.header)
+                    Problem("the header of " + VolumeFileName(s.setType, 0) + " differs from " + kDigestListName);
+            }
+            if (listed.sets.size() != d.list.sets.size()) Problem(std::string(kDigestListName) + " lists another number of sets");
+            for (const DigestListCabinet& c : d.list.cabinets) {
+                const DigestListCabinet* l = listed.FindCabinet(c.number);
+                std::string where = "cabinet " + std::to_string(c.number) + " (" +
+                                    VolumeFileName(c.number >= kFirstLinkedCabinet ? kSetTypeLinked : kSetTypeMain, c.volume) +
+                                    " @" + std::to_string(c.offset) + ")";
+                if (!l) Problem(where + " is not in " + kDigestListName);
+                else if (l->record != c.record) Problem(where + ": its record differs from " + kDigestListName);
+                else if (l->size != c.size || l->cabinet != c.cabinet) Problem(where + ": its bytes differ from " + kDigestListName);
+            }
+        }
+        if (problems_ == before)
+            out_ << "digest block: filled; setup.inf, " << d.list.cabinets.size()
+                 << " cabinets and every other file it names match\n";
+    }
+
+    // The package's setup.exe must be the shipped one with, at most, a filled
+    // digest block and a signature added.
+    void CompareWithShipped(const std::vector<unsigned char>& image) {
+        std::vector<unsigned char> shipped;
+        std::string error;
+        std::size_t at = 0, shippedAt = 0;
+        if (!ReadBytes(shippedSetup_, shipped) || !FindDigestBlock(shipped.data(), shipped.size(), shippedAt, error)) {
+            Problem("the shipped " + shippedSetup_.string() + " cannot be read or has no digest block");
+            return;
+        }
+        std::vector<unsigned char> emptied = image;
+        if (!FindDigestBlock(emptied.data(), emptied.size(), at, error) || at != shippedAt) {
+            Problem("setup.exe is not the shipped " + shippedSetup_.string());
+            return;
+        }
+        bool filled = !std::all_of(emptied.begin() + static_cast<std::ptrdiff_t>(at + kDigestMarkerSize),
+                                   emptied.begin() + static_cast<std::ptrdiff_t>(at + kDigestBlockSize),
+                                   [](unsigned char b) { return b == 0; });
+        std::fill(emptied.begin() + static_cast<std::ptrdiff_t>(at + kDigestMarkerSize),
+                  emptied.begin() + static_cast<std::ptrdiff_t>(at + kDigestBlockSize), 0);
+        bool same = emptied == shipped && !filled;
+        if (!same && filled) same = SameBytesSigned(emptied, shipped);
+        if (!same)
+            Problem("setup.exe differs from the shipped " + shippedSetup_.string() +
+                    " in more than a filled digest block and a signature");
     }
 
     void Problem(const std::string& what) {
@@ -295,6 +480,7 @@ private:
     std::ostream& out_;
     bool unpack_;
     const Manifest* against_;
+    fs::path shippedSetup_;
     fs::path setupFolder_, temp_;
     std::string dataFolder_, missing_;
     int problems_ = 0;
@@ -302,10 +488,71 @@ private:
 
 }  // namespace
 
+bool ComputePackageDigests(const fs::path& dir, PackageDigests& out, std::string& error) {
+    return DigestWalker(dir).Run(out, error);
+}
+
+bool BlockForPackage(const PackageDigests& d, DigestBlock& block, std::string& error) {
+    block = DigestBlock{};
+    block.filled = true;
+    const std::pair<VouchedFile, fs::path> files[] = {
+        {VouchedFile::SetupInf, d.setupFolder / "setup.inf"},   {VouchedFile::DataInf, d.dataInf},
+        {VouchedFile::License, d.setupFolder / "license.txt"},  {VouchedFile::Picture, d.setupFolder / "setup.bmp"},
+        {VouchedFile::DigestList, d.setupFolder / kDigestListName}};
+    for (const auto& [which, path] : files) {
+        std::error_code ec;
+        if (path.empty() || !fs::exists(path, ec)) continue;
+        std::vector<unsigned char> bytes;
+        if (!ReadBytes(path, bytes)) {
+            error = "cannot read " + path.string();
+            return false;
+        }
+        block.Set(which, DigestOf(bytes.data(), bytes.size()));
+    }
+    if (!block.Has(VouchedFile::SetupInf) || !block.Has(VouchedFile::DigestList)) {
+        error = "the package has no setup.inf or setup.sha to vouch for";
+        return false;
+    }
+    return true;
+}
+
+bool VouchForPackage(const fs::path& dir, std::string& error) {
+    PackageDigests d;
+    if (!ComputePackageDigests(dir, d, error)) return false;
+    fs::path list = d.setupFolder / kDigestListName, program = d.setupFolder / "setup.exe";
+    std::string text = WriteDigestList(d.list);
+    {
+        std::ofstream out(list, std::ios::binary | std::ios::trunc);
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        if (!out.flush()) {
+            error = "cannot write " + list.string();
+            return false;
+        }
+    }
+    DigestBlock block;
+    std::vector<unsigned char> image;
+    if (!BlockForPackage(d, block, error)) return false;
+    if (!ReadBytes(program, image)) {
+        error = "cannot read " + program.string();
+        return false;
+    }
+    if (!FillDigestBlock(image, block, error)) {
+        error = program.string() + ": " + error;
+        return false;
+    }
+    std::ofstream out(program, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    if (!out.flush()) {
+        error = "cannot write " + program.string();
+        return false;
+    }
+    return true;
+}
+
 int InspectPackage(const fs::path& dir, std::ostream& out) { return Walker(dir, out, false, nullptr).Run(); }
 
-int VerifyPackage(const fs::path& dir, const Manifest* against, std::ostream& out) {
-    return Walker(dir, out, true, against).Run();
+int VerifyPackage(const fs::path& dir, const Manifest* against, std::ostream& out, const fs::path& shippedSetup) {
+    return Walker(dir, out, true, against, shippedSetup).Run();
 }
 
 }  // namespace mksetup

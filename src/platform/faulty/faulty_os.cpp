@@ -16,7 +16,7 @@ const char* OsOpName(OsOp op) {
         "RegDeleteKey", "CoInitialize", "CreateShellLink", "SaveShellLink", "CreateProcess", "ProcessEnded",
         "PostNotify", "WindowExists", "MessageBox", "StartThread", "CopyFile", "HoldFile", "CreatePrivateDirectory",
         "RegEnumKey", "OpenProcess", "WaitForProcess", "CreatePipe", "OpenInheritedHandle", "Random", "LongPathName",
-        "DiskFreeSpace", "CreateNamedMutex",
+        "DiskFreeSpace", "CreateNamedMutex", "OwnSignature",
         "WindowsDirectory", "SystemDirectory", "Version", "ModulePath", "LoadString", "ProcessId"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOsOpCount ? kNames[i] : "?";
@@ -221,6 +221,10 @@ Os::HandlePtr FaultyOs::HoldFile(const std::string& path) {
 // Failed, the answer is as for a path that could not be looked at: "".
 std::string FaultyOs::LongPathName(const std::string& path) {
     return Fails(OsOp::LongPathName) ? "" : inner_.LongPathName(path);
+}
+
+SignatureState FaultyOs::OwnSignature() {
+    return Fails(OsOp::OwnSignature) ? SignatureState::Unavailable : inner_.OwnSignature();
 }
 bool FaultyOs::CreatePrivateDirectory(const std::string& path) {
     return !Fails(OsOp::CreatePrivateDirectory) && inner_.CreatePrivateDirectory(path);

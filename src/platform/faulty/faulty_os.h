@@ -24,7 +24,7 @@ enum class OsOp {
     PostNotify, WindowExists, MessageBox, StartThread,
     CopyFile, HoldFile, CreatePrivateDirectory, RegEnumKey, OpenProcess, WaitForProcess, CreatePipe,
     OpenInheritedHandle, Random, LongPathName,
-    DiskFreeSpace, CreateNamedMutex,
+    DiskFreeSpace, CreateNamedMutex, OwnSignature,
     // Queries whose failure is an empty or zero answer; never counted by
     // FailNthOfAny, failed only by name.
     WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString, ProcessId,
@@ -79,6 +79,7 @@ public:
     bool CopyFile(const std::string& from, const std::string& to) override;
     HandlePtr HoldFile(const std::string& path) override;
     std::string LongPathName(const std::string& path) override;
+    SignatureState OwnSignature() override;
     bool CreatePrivateDirectory(const std::string& path) override;
     bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
     std::uint32_t ProcessId() override;

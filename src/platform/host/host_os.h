@@ -139,6 +139,9 @@ public:
     bool CopyFile(const std::string& from, const std::string& to) override;
     HandlePtr HoldFile(const std::string& path) override;
     std::string LongPathName(const std::string& path) override;
+    SignatureState OwnSignature() override { return ownSignature_; }
+    // What OwnSignature answers (Valid unless a test says otherwise).
+    void SetOwnSignature(SignatureState state) { ownSignature_ = state; }
     bool CreatePrivateDirectory(const std::string& path) override;
     bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
     std::uint32_t ProcessId() override { return processId_; }
@@ -233,6 +236,7 @@ private:
     std::atomic<bool> windowGone_{false};
     std::vector<std::pair<std::string, std::string>> shortNames_;  // lower-cased short path, long path
     std::set<std::string> privateFolders_;
+    SignatureState ownSignature_ = SignatureState::Valid;
     std::map<std::string, int> held_;  // by host path: open HoldFile handles
     std::function<void(const ProcessStart&)> runner_;
     std::uint32_t processId_ = 4242;

@@ -6,6 +6,7 @@
 #include <sddl.h>
 #include <setupapi.h>
 #include <shlobj.h>
+#include <wintrust.h>
 
 #include <algorithm>
 #include <new>
@@ -557,6 +558,58 @@ std::string Win32Os::LongPathName(const std::string& path) {
     char buffer[MAX_PATH];
     DWORD n = getLong(path.c_str(), buffer, MAX_PATH);
     return n == 0 || n >= MAX_PATH ? std::string() : std::string(buffer, n);
+}
+
+SignatureState Win32Os::OwnSignature() {
+    // Loaded by its full path in the system folder, at run time: a planted
+    // wintrust.dll beside setup.exe is never the one asked, and a setup.exe
+    // that vouches for nothing never loads it.
+    char folder[MAX_PATH];
+    UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH - 16) return SignatureState::Unavailable;
+    std::string dll = std::string(folder, n) + "\\wintrust.dll";
+    HMODULE wintrust = LoadLibraryA(dll.c_str());
+    if (!wintrust) return SignatureState::Unavailable;
+    using WinVerifyTrustFn = LONG(WINAPI*)(HWND, GUID*, LPVOID);
+    auto verify = reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(GetProcAddress(wintrust, "WinVerifyTrust")));
+    wchar_t self[32768];
+    DWORD length = GetModuleFileNameW(nullptr, self, sizeof self / sizeof self[0]);
+    if (!verify || length == 0 || length >= sizeof self / sizeof self[0]) {
+        FreeLibrary(wintrust);
+        return SignatureState::Unavailable;
+    }
+    // WINTRUST_ACTION_GENERIC_VERIFY_V2: Authenticode's policy.
+    GUID action = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
+    WINTRUST_FILE_INFO file = {};
+    file.cbStruct = sizeof file;
+    file.pcwszFilePath = self;
+    WINTRUST_DATA data = {};
+    data.cbStruct = sizeof data;
+    data.dwUIChoice = WTD_UI_NONE;
+    data.fdwRevocationChecks = WTD_REVOKE_NONE;
+    data.dwUnionChoice = WTD_CHOICE_FILE;
+    data.pFile = &file;
+    data.dwStateAction = WTD_STATEACTION_IGNORE;
+    // No network: the answer must not depend on a server being reachable.
+    data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
+    LONG result = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
+    DWORD error = GetLastError();
+    FreeLibrary(wintrust);
+    SetLastError(error);
+    switch (static_cast<unsigned long>(result)) {
+    case 0: return SignatureState::Valid;
+    case 0x800B0100:  // TRUST_E_NOSIGNATURE
+        return SignatureState::Absent;
+    // Intact, but signed by someone the system does not trust: whether to
+    // trust them is the user's decision, shown when Windows asks for rights.
+    case 0x800B0109:  // CERT_E_UNTRUSTEDROOT
+    case 0x800B010A:  // CERT_E_CHAINING
+    case 0x800B010D:  // CERT_E_UNTRUSTEDTESTROOT
+    case 0x800B0101:  // CERT_E_EXPIRED
+    case 0x800B0112:  // CERT_E_UNTRUSTEDCA
+        return SignatureState::UntrustedChain;
+    default: return SignatureState::Invalid;  // TRUST_E_BAD_DIGEST and every other refusal
+    }
 }
 
 bool Win32Os::CreatePrivateDirectory(const std::string& path) {

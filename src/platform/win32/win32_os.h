@@ -32,6 +32,7 @@ public:
     bool CopyFile(const std::string& from, const std::string& to) override;
     HandlePtr HoldFile(const std::string& path) override;
     std::string LongPathName(const std::string& path) override;
+    SignatureState OwnSignature() override;
     bool CreatePrivateDirectory(const std::string& path) override;
     bool RegEnumKey(Handle& key, std::uint32_t index, std::string& name) override;
     std::uint32_t ProcessId() override;
