@@ -235,7 +235,8 @@ public:
     virtual void PumpSentMessages() = 0;
 
     // WinVerifyTrust of the running program's own file, through wintrust.dll
-    // loaded from the system folder when it is first needed.
+    // loaded from the system folder when it is first needed. LastError
+    // afterwards: WinVerifyTrust's own answer (an HRESULT), for the record.
     virtual SignatureState OwnSignature() = 0;
 
     // GetLastError: why this thread's last failed call failed.

@@ -11,6 +11,12 @@
 #include <cstdlib>
 #include <sstream>
 
+#include <filesystem>
+#include <fstream>
+
+#include "formats/digest_block_image.h"
+#include "formats/little_endian.h"
+#include "formats/volume_format.h"
 #include "manifest.h"
 #include "package_builder.h"
 #include "platform/sha256.h"
@@ -576,6 +582,115 @@ TEST_F(HelloPackages, CancelOnTheWelcomePageEndsWithTheCancelCode) {
     EXPECT_EQ(setup.WaitForExit(), 1602u);
     EXPECT_EQ(wine::ReadText(folder_ / "pkg\\installerror.txt"), "Error");
     EXPECT_EQ(Value(HKEY_LOCAL_MACHINE, kUninstall, "InstalledPath"), "<absent>");
+}
+
+// The example package as mksetup built and signed it with a throwaway
+// certificate (a fixture on the native side), copied to C:\ one change at a time.
+class SignedHello : public HelloPackages {
+protected:
+    static std::string Source() {
+        std::string p = "Z:" + std::string(CABSETUP_SIGNED_PACKAGE);
+        for (char& c : p)
+            if (c == '/') c = '\\';
+        return p;
+    }
+    static bool Available() { return GetFileAttributesA((Source() + "\\setup.exe").c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+    // A copy named `name` with one byte of `file` changed at `at` (none when `file` is empty).
+    void Copy(const std::string& name, const std::string& file = "", std::size_t at = 0) {
+        std::error_code ec;
+        std::filesystem::copy(Source(), folder_ / name, std::filesystem::copy_options::recursive, ec);
+        ASSERT_FALSE(ec) << ec.message();
+        if (file.empty()) return;
+        std::string path = folder_ / (name + "\\" + file);
+        std::vector<unsigned char> bytes = Load(path);
+        ASSERT_LT(at, bytes.size()) << file;
+        bytes[at] ^= 0x01;
+        ASSERT_TRUE(wine::WriteBytes(path, bytes));
+    }
+    static std::vector<unsigned char> Load(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {});
+    }
+    // A byte of cabinet n of Data.dat that only a digest sees (the cabinet's set id).
+    std::size_t CabinetSetIdAt(int n) {
+        std::vector<unsigned char> v = Load(Source() + "\\Data.dat");
+        std::size_t at = kVolumeHeaderSize;
+        for (int i = 0; i < n; ++i) at += kCabinetRecordSize + le::U32(&v[at + 260]);
+        return at + kCabinetRecordSize + 32;
+    }
+    std::size_t BlockAt() {
+        std::vector<unsigned char> image = Load(Source() + "\\setup.exe");
+        std::size_t at = 0;
+        std::string error;
+        EXPECT_TRUE(FindDigestBlock(image.data(), image.size(), at, error)) << error;
+        return at;
+    }
+};
+
+constexpr char kChangedText[] = "This file of the package has been changed since the package was signed";
+
+TEST_F(SignedHello, InstallsAndRefusesAnyChangedFileBeforeWritingAnything) {
+    if (std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP();
+    if (!Available()) GTEST_SKIP() << "no signed package: " << Source();
+    Copy("intact");
+    wine::SetupRun run = Run("intact", "/a /s");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(Status("intact"), "Success");
+    EXPECT_EQ(wine::ReadText(std::string(kTarget) + "\\bin\\hello.exe"), "Hello main module 1.2\r\n");
+    ForgetInstallation();
+
+    const struct {
+        const char* name;
+        std::string file;
+        std::size_t at;
+        const char* named;
+    } cases[] = {
+        {"script", "setup.inf", 400, "setup.inf"},
+        {"list", "setup.sha", 30, "setup.sha"},
+        {"licence", "license.txt", 0, "license.txt"},
+        {"cabinet", "Data.dat", CabinetSetIdAt(0), "Data.dat"},  // the first: nothing may be written
+        {"block", "setup.exe", BlockAt() + 40, "setup.exe"},  // the signature no longer matches
+    };
+    for (const auto& c : cases) {
+        Copy(c.name, c.file, c.at);
+        for (const char* switches : {"/a /s", "/p /a /s"}) {
+            run = Run(c.name, switches);
+            EXPECT_EQ(run.exitCode, 1603u) << c.name << " " << switches;
+            EXPECT_TRUE(run.boxTexts.empty()) << c.name;
+            EXPECT_EQ(Status(c.name), "Error") << c.name << " " << switches;
+            EXPECT_EQ(wine::ReadText(std::string(kTarget) + "\\bin\\hello.dat").substr(0, 9), "<missing>") << c.name;
+            EXPECT_EQ(wine::ReadText(std::string(kTarget) + "\\flist.lst"), "<missing>") << c.name;
+        }
+        // Without "/s" the user is told which file, in a box.
+        run = Run(c.name, "/a");
+        EXPECT_EQ(run.exitCode, 1603u) << c.name;
+        ASSERT_FALSE(run.boxTexts.empty()) << c.name;
+        // Start-up names the file first; the engine's failure inside its own message.
+        const std::string& box = run.boxTexts.back();
+        EXPECT_TRUE(box.find(std::string(c.named) + "\r\n") != std::string::npos ||
+                    box.find(std::string(c.named) + "\n") != std::string::npos)
+            << c.name << ": " << box;
+        EXPECT_NE(run.boxTexts.back().find(kChangedText), std::string::npos) << c.name;
+        ForgetInstallation();
+    }
+}
+
+TEST_F(SignedHello, ACabinetChangedMidwayPutsTheOldFileBack) {
+    if (std::getenv("CABSETUP_KOREAN_RUN")) GTEST_SKIP();
+    if (!Available()) GTEST_SKIP() << "no signed package: " << Source();
+    Copy("intact");
+    ASSERT_EQ(Run("intact", "/a /s").exitCode, 0u);
+    const std::string level1 = std::string(kTarget) + "\\data\\levels\\level1.ini";
+    ASSERT_TRUE(wine::WriteBytes(level1, {'o', 'l', 'd'}));
+    Copy("midway", "Data.dat", CabinetSetIdAt(3));  // the fourth file: level1.ini
+    wine::SetupRun run = Run("midway", "/a /s");
+    EXPECT_EQ(run.exitCode, 1603u);
+    EXPECT_EQ(Status("midway"), "Error");
+    EXPECT_EQ(wine::ReadText(level1), "old");
+    EXPECT_EQ(wine::ReadText(level1 + ".cabsetup-new"), "<missing>");
+    EXPECT_EQ(wine::ReadText(level1 + ".cabsetup-old"), "<missing>");
+    EXPECT_EQ(wine::ReadText(std::string(kTarget) + "\\bin\\hello.exe"), "Hello main module 1.2\r\n");
 }
 
 }  // namespace

@@ -593,9 +593,8 @@ SignatureState Win32Os::OwnSignature() {
     // No network: the answer must not depend on a server being reachable.
     data.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL | WTD_REVOCATION_CHECK_NONE;
     LONG result = verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
-    DWORD error = GetLastError();
     FreeLibrary(wintrust);
-    SetLastError(error);
+    SetLastError(static_cast<DWORD>(result));
     switch (static_cast<unsigned long>(result)) {
     case 0: return SignatureState::Valid;
     case 0x800B0100:  // TRUST_E_NOSIGNATURE
