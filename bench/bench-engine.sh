@@ -63,6 +63,7 @@ fresh_targets() {
 run_engine() { "$wine64" "$bench/engine_driver.exe" "C:\\bench\\pkg-$1" "T:\\engine-target"; }
 # Started from its own folder (Wine takes the Unix working folder), as NSIS is: no cmd.exe to start first.
 run_setup() { env -C "$bench/pkg-$1" /usr/bin/time -f %M -o "$bench/peak-$1.txt" "$wine64" setup.exe /a /s; }
+run_signed() { env -C "$bench/signed-$1" "$wine64" setup.exe /a /s; }
 run_nsis() { "$wine64" "$bench/nsis-$1.exe" /S "/D=T:\\nsis-target"; }
 
 for set in "$@"; do
@@ -73,6 +74,16 @@ for set in "$@"; do
   sed "s|^defaultTargetDir = .*|defaultTargetDir = 'T:\\\\setup-target'|" "$work/manifest.toml" >"$work/bench.toml"
   build/release/tools/mksetup/mksetup build "$work/bench.toml" -o "$bench/pkg-$files" --clean -q \
     --setup-exe "$setup_exe" >/dev/null
+  # The same package signed with a throwaway certificate: its setup.exe checks
+  # every digest (where openssl and osslsigncode are installed).
+  rm -rf "$bench/signed-$files"
+  if command -v openssl >/dev/null && command -v osslsigncode >/dev/null; then
+    keys="$work/keys" && mkdir -p "$keys"
+    [ -f "$keys/v.pem" ] || openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Bench Vendor" \
+      -keyout "$keys/v.key" -out "$keys/v.pem" 2>/dev/null
+    build/release/tools/mksetup/mksetup build "$work/bench.toml" -o "$bench/signed-$files" --clean -q \
+      --setup-exe "$setup_exe" --sign-cert "$keys/v.pem" --sign-key "$keys/v.key" >/dev/null
+  fi
   if [ -n "$BENCH_TRACE" ]; then
     # One run under a wineserver that prints every request: all processes'
     # requests while setup.exe runs (the rest of the prefix is idle then).
@@ -115,13 +126,18 @@ NSI
   run_engine "$files" >/dev/null 2>&1 || true
   run_setup "$files" >/dev/null 2>&1 || true
   run_nsis "$files" >/dev/null 2>&1 || true
-  engine=() setup=() nsis=() peaks=()
+  engine=() setup=() nsis=() peaks=() signed=()
   for run in $(seq "$BENCH_RUNS"); do
     fresh_targets
     engine+=("$(seconds run_engine "$files")")
     setup+=("$(seconds run_setup "$files")")
     peaks+=("$(cat "$bench/peak-$files.txt")")
     nsis+=("$(seconds run_nsis "$files")")
+    if [ -d "$bench/signed-$files" ]; then
+      rm -rf "$shm/setup-target"
+      "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
+      signed+=("$(seconds run_signed "$files")")
+    fi
   done
   # Each must really have installed everything.
   got_e=$(find "$shm/engine-target" -type f | wc -l) got_n=$(find "$shm/nsis-target" -type f | wc -l)
@@ -138,6 +154,10 @@ print(f"  ratio engine/NSIS: min {e[0]/n[0]:.2f}, median {s.median(e)/s.median(n
 print(f"  ratio setup.exe/NSIS: min {t[0]/n[0]:.2f}, median {s.median(t)/s.median(n):.2f}")
 print(f"  ratio (setup.exe - the 300 ms pause)/NSIS: min {(t[0]-0.3)/n[0]:.2f}, median {(s.median(t)-0.3)/s.median(n):.2f}")
 PY
+  if [ ${#signed[@]} -gt 0 ]; then
+    echo "  setup.exe signed /a /s:  $(stats "$files" "${signed[@]}") ($(cat "$bench/signed-$files/installerror.txt"))"
+    python3 -c "import statistics as s, sys; a=sorted(map(float,sys.argv[1].split())); b=sorted(map(float,sys.argv[2].split())); print(f'  digest checks cost: min {a[0]/b[0]-1:+.1%}, median {s.median(a)/s.median(b)-1:+.1%} (goal <= +5 %)')" "${signed[*]}" "${setup[*]}"
+  fi
   echo "  setup.exe peak working set: $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1) KiB (max of the runs)"
   rm -rf "$shm/engine-target" "$shm/nsis-target" "$shm/setup-target"
 done
