@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 
 #include "app/package_check.h"
 #include "app/startup.h"
@@ -13,6 +14,7 @@
 #include "formats/little_endian.h"
 #include "package_reader.h"
 #include "package_surgery.h"
+#include "pe_image.h"
 
 namespace cabsetup::testing {
 namespace {
@@ -297,6 +299,98 @@ TEST_F(VouchedStartup, AnEmptyBlockChecksNothingAsBefore) {
     EXPECT_EQ(r.outcome, StartupOutcome::Proceed) << r.message;
     EXPECT_FALSE(state_.vouch.Active());
     EXPECT_EQ(os_.Calls(OsOp::OwnSignature), 0);
+}
+
+// mksetup verify: a filled block and every file it names, and --against the
+// shipped setup.exe (a stand-in image here; the signed one runs under Wine).
+class VerifyVouched : public EngineTest {
+protected:
+    std::filesystem::path Pkg() { return root_ / "C" / "pkg"; }
+    void BuildVouched(bool fill = true) {
+        mksetup::Manifest m;
+        m.files.push_back(File(Payload("a", 70000), "<TARGET_DIR>\\a.bin"));
+        m.files.push_back(File(Payload("b", 5000), "<TARGET_DIR>\\b.bin"));
+        std::filesystem::remove_all(root_ / "C");
+        Build(m);
+        shipped_ = root_ / "shipped-setup.exe";
+        Bytes image = MakeImage().bytes;
+        std::ofstream(shipped_, std::ios::binary).write(reinterpret_cast<const char*>(image.data()), image.size());
+        std::filesystem::copy_file(shipped_, Pkg() / "setup.exe");
+        std::string error;
+        if (fill) {
+            ASSERT_TRUE(mksetup::VouchForPackage(Pkg(), error)) << error;
+        }
+    }
+    void Flip(const std::string& file, std::size_t at) {
+        std::string t = ReadFile("C:\\pkg\\" + file);
+        ASSERT_LT(at, t.size());
+        t[at] ^= 1;
+        WriteFile("C:\\pkg\\" + file, t);
+    }
+    std::string Verify(int& problems, bool against = false) {
+        std::ostringstream out;
+        problems = mksetup::VerifyPackage(Pkg(), nullptr, out, against ? shipped_ : std::filesystem::path());
+        return out.str();
+    }
+    std::filesystem::path shipped_;
+};
+
+TEST_F(VerifyVouched, FindsEveryChangedFile) {
+    struct Case {
+        const char* what;
+        std::function<void()> edit;
+        const char* says;
+    } cases[] = {
+        {"intact", [] {}, "digest block: filled"},
+        {"setup.inf", [this] { Flip("setup.inf", 500); }, "setup.inf differs from setup.exe's digest block"},
+        {"setup.sha", [this] { Flip("setup.sha", 25); }, "setup.sha differs"},
+        {"a cabinet byte", [this] {
+             std::string v = ReadFile("C:\\pkg\\Data.dat");
+             Flip("Data.dat", RecordAt(Bytes(v.begin(), v.end()), 1) + kCabinetRecordSize + 32);
+         }, "cabinet 1 (Data.dat @"},
+        {"a record", [this] { Flip("Data.dat", kVolumeHeaderSize + 10); }, "its record differs"},
+        {"a planted picture", [this] { WriteFile("C:\\pkg\\setup.bmp", "BM"); }, "setup.bmp is not vouched for"},
+    };
+    for (const Case& c : cases) {
+        BuildVouched();
+        c.edit();
+        int problems = 0;
+        std::string out = Verify(problems);
+        EXPECT_EQ(problems == 0, std::string(c.what) == "intact") << c.what << "\n" << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.what << "\n" << out;
+    }
+    // An unsigned package: the block is empty and said to be.
+    BuildVouched(false);
+    int problems = 0;
+    std::string out = Verify(problems);
+    EXPECT_EQ(problems, 0) << out;
+    EXPECT_NE(out.find("digest block: empty"), std::string::npos) << out;
+}
+
+TEST_F(VerifyVouched, AgainstTheShippedProgramOnlyABlockWithASignatureIsAccepted) {
+    struct Case {
+        const char* what;
+        bool fill;
+        std::function<void(Bytes&)> edit;
+        bool accepted;
+    } cases[] = {
+        {"the shipped program as it is", false, nullptr, true},
+        {"a filled block without a signature", true, nullptr, false},
+        {"a code byte changed", false, [](Bytes& b) { b[0x200] ^= 1; }, false},
+        {"a byte appended", false, [](Bytes& b) { b.push_back(0); }, false},
+    };
+    for (const Case& c : cases) {
+        BuildVouched(c.fill);
+        if (c.edit) {
+            std::string t = ReadFile("C:\\pkg\\setup.exe");
+            Bytes b(t.begin(), t.end());
+            c.edit(b);
+            WriteFile("C:\\pkg\\setup.exe", b);
+        }
+        int problems = 0;
+        std::string out = Verify(problems, true);
+        EXPECT_EQ(out.find("differs from the shipped") == std::string::npos, c.accepted) << c.what << "\n" << out;
+    }
 }
 
 }  // namespace

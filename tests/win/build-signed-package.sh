@@ -14,5 +14,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Throwaway Test Vend
   -keyout "$keys/vendor.key" -out "$keys/vendor.pem" 2>/dev/null
 "$mksetup" build "$manifest" -o "$out" --clean -q --setup-exe "$setup" --uninstall-exe "$uninstall" \
   --sign-cert "$keys/vendor.pem" --sign-key "$keys/vendor.key"
-"$mksetup" verify "$out" --ca "$keys/vendor.pem" >/dev/null
+# The package's setup.exe is the one given plus a filled block and a signature, nothing else.
+"$mksetup" verify "$out" --ca "$keys/vendor.pem" --against "$manifest" --setup-exe "$setup" \
+  --uninstall-exe "$uninstall" >/dev/null
 echo "signed package in $out"
