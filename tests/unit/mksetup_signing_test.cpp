@@ -17,6 +17,8 @@
 #include <map>
 #include <sstream>
 
+#include "formats/digest_block_image.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -28,9 +30,11 @@ std::string Load(const fs::path& p) {
 
 void Save(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
 
-// The smallest program osslsigncode signs: headers, one section of one `ret`.
+// The smallest program osslsigncode signs that carries a package digest
+// block, as every setup.exe of the kit does: headers, one section of one
+// `ret`, one initialised data section holding the block.
 std::string MinimalProgram() {
-    std::string pe(1024, '\0');
+    std::string pe(1536, '\0');
     auto put = [&](std::size_t at, std::uint32_t v, int bytes) {
         for (int i = 0; i < bytes; ++i) pe[at + i] = static_cast<char>(v >> (8 * i));
     };
@@ -38,14 +42,20 @@ std::string MinimalProgram() {
     put(0x3C, 0x40, 4);
     pe.replace(0x40, 4, std::string("PE\0\0", 4));
     std::size_t coff = 0x44, opt = coff + 20, section = opt + 224;
-    put(coff, 0x14C, 2), put(coff + 2, 1, 2), put(coff + 16, 224, 2), put(coff + 18, 0x0102, 2);
+    put(coff, 0x14C, 2), put(coff + 2, 2, 2), put(coff + 16, 224, 2), put(coff + 18, 0x0102, 2);
     put(opt, 0x10B, 2), put(opt + 16, 0x1000, 4), put(opt + 28, 0x400000, 4), put(opt + 32, 0x1000, 4);
-    put(opt + 36, 0x200, 4), put(opt + 40, 4, 2), put(opt + 48, 4, 2), put(opt + 56, 0x2000, 4);
+    put(opt + 36, 0x200, 4), put(opt + 40, 4, 2), put(opt + 48, 4, 2), put(opt + 56, 0x3000, 4);
     put(opt + 60, 0x200, 4), put(opt + 68, 2, 2), put(opt + 92, 16, 4);
+    put(opt + 4, 0x200, 4), put(opt + 8, 0x200, 4);  // sizes of code and of initialised data
     pe.replace(section, 5, ".text");
     put(section + 8, 0x1000, 4), put(section + 12, 0x1000, 4), put(section + 16, 0x200, 4), put(section + 20, 0x200, 4);
     put(section + 36, 0x60000020, 4);
+    pe.replace(section + 40, 5, ".data");
+    put(section + 48, 0x200, 4), put(section + 52, 0x2000, 4), put(section + 56, 0x200, 4), put(section + 60, 0x400, 4);
+    put(section + 76, 0xC0000040, 4);
     pe[0x200] = '\xC3';
+    pe.replace(0x420, cabsetup::kDigestMarkerSize,
+               std::string(reinterpret_cast<const char*>(cabsetup::kDigestMarker), cabsetup::kDigestMarkerSize));
     return pe;
 }
 
