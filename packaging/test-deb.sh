@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 dpkg -i "$deb" >/dev/null
 [ "$(command -v mksetup)" = /usr/bin/mksetup ] || fail "mksetup not on the PATH"
 mksetup --version | grep -qx "mksetup (cabsetup) $version" || fail "--version: $(mksetup --version)"
-[ -f /usr/share/cabsetup/setup.exe ] && [ -f /usr/share/cabsetup/uninstall.exe ] || fail "no setup.exe or uninstall.exe installed"
+[ -f /usr/share/cabsetup/setup.exe ] && [ -f /usr/share/cabsetup/uninstall.exe ] && [ -f /usr/share/cabsetup/cabsetup-drive.exe ] || fail "no setup.exe, uninstall.exe or cabsetup-drive.exe installed"
 zcat /usr/share/man/man1/mksetup.1.gz | grep -q -- "--sign-pkcs12" || fail "man page lacks the build command's options"
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \

@@ -13,6 +13,7 @@ packages=(
   libtomlplusplus-dev libcli11-dev
   gcab cabextract nsis
   help2man dpkg-dev zip unzip file osslsigncode openssl
+  chromium
 )
 
 missing=()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The vendor's kit in out/packages/: the Debian package (mksetup, the
 # shipped i686 setup.exe and uninstall.exe, the manual, the man page) and a
-# zip for Windows vendors (mksetup.exe, setup.exe, uninstall.exe, the manual).
+# zip for Windows vendors (mksetup.exe, setup.exe, uninstall.exe,
+# cabsetup-drive.exe, the manual).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cd "$root"
@@ -18,6 +19,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 kit="$stage/cabsetup-$version-windows"
 mkdir -p "$kit"
-cp build/win32/tools/mksetup/mksetup.exe build/win32/src/setup.exe build/win32/src/uninstall.exe docs/manifest.md "$kit/"
+cp build/win32/tools/mksetup/mksetup.exe build/win32/src/setup.exe build/win32/src/uninstall.exe \
+  build/win32/tools/drive/cabsetup-drive.exe docs/manifest.md "$kit/"
 (cd "$stage" && zip -q -r -9 "$out/cabsetup-$version-windows.zip" "cabsetup-$version-windows")
 ls -l "$out"

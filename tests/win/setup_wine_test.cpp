@@ -21,7 +21,6 @@
 #include "package_builder.h"
 #include "platform/sha256.h"
 #include "wine_support.h"
-#include "wizard_driving.h"
 
 namespace cabsetup {
 namespace {

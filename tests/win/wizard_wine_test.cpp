@@ -15,7 +15,6 @@
 #include "wizard/media_prompt_dialog.h"
 #include "wizard/program_wait_dialog.h"
 #include "wizard/wizard_dialog.h"
-#include "wizard_driving.h"
 
 namespace cabsetup {
 namespace {

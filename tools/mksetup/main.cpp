@@ -15,6 +15,9 @@
 #include "package_reader.h"
 #include "scratch.h"
 #include "shipped_programs.h"
+#ifndef _WIN32
+#include "try_run.h"
+#endif
 
 #ifdef _WIN32
 #include <io.h>
@@ -166,7 +169,35 @@ int main(int argc, char** argv) {
     verify->add_option("--ca", ca, "check the programs' signatures against these certificates (PEM); "
                       "any program not validly signed fails, and so does a missing osslsigncode");
 
+#ifndef _WIN32
+    mksetup::trying::TryOptions tryOptions;
+    tryOptions.reportDir = "try-report";
+    std::string languages = "en,ko";
+    CLI::App* tryIt = app.add_subcommand("try", "install, photograph and remove a package under a private Wine prefix, "
+                                                "headless, and write a report (index.html, report.json)");
+    tryIt->add_option("dir", tryOptions.packageDir, "the package's folder (setup.exe and its files)")->required();
+    tryIt->add_option("--report", tryOptions.reportDir, "folder that receives the report (default: try-report)");
+    tryIt->add_option("--lang", languages, "languages whose wizard is driven, of en and ko (default: en,ko)");
+    tryIt->add_flag("--unattended-only", tryOptions.unattendedOnly, "only the unattended run and the dry run");
+    tryIt->add_flag("--keep-prefix", tryOptions.keepPrefix, "keep the private Wine prefix afterwards, and say where");
+    tryIt->add_option("--driver", tryOptions.driver,
+                      "cabsetup-drive.exe to drive the wizard with (default: the one installed with mksetup)");
+#endif
+
     CLI11_PARSE(app, argc, argv);
+
+#ifndef _WIN32
+    if (tryIt->parsed()) {
+        tryOptions.languages.clear();
+        for (std::size_t start = 0; start <= languages.size();) {
+            std::size_t comma = std::min(languages.find(',', start), languages.size());
+            if (comma > start) tryOptions.languages.push_back(languages.substr(start, comma - start));
+            start = comma + 1;
+        }
+        tryOptions.commandLine.assign(argv, argv + argc);
+        return mksetup::trying::TryPackage(tryOptions);
+    }
+#endif
 
     if (build->parsed()) {
         mksetup::Manifest m;
