@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Wine half of the main job; runs on the display xvfb-run gave it.
+# The Wine half of the main job; runs on the display xvfb-run gave it. The
+# wizard's pages are driven and photographed by mksetup try (main-job.sh).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 out=$1
@@ -39,29 +40,12 @@ registered() {
   find "$drive_c" -name 'Hello readme.lnk' -printf '      %P (%s bytes)\n' 2>/dev/null
 }
 
-# Every page of the wizard, driven by messages, in English and in Korean.
-shots="$out/shots"
-mkdir -p "$shots" "$out/screenshots"
-export CABSETUP_SHOTS="Z:${shots//\//\\}"
-( cd build/win64/tests/win
-  "$wine64" ./wine_tests.exe --gtest_filter=HelloPackages.WizardDrivenThroughEveryPage >"$out/wizard-en.txt" 2>&1 || true
-  LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 CABSETUP_KOREAN_RUN=1 \
-    "$wine64" ./wine_tests.exe --gtest_filter=HelloPackages.WizardDrivenThroughEveryPage >"$out/wizard-ko.txt" 2>&1 || true )
-unset CABSETUP_SHOTS
-for f in "$shots"/*.bmp; do [ -e "$f" ] && convert "$f" "$out/screenshots/$(basename "${f%.bmp}").png"; done
-rm -rf "$shots"
-
 {
   echo "== setup.exe: $(stat -c %s build/win32/src/setup.exe) bytes (i686, shipped), $(stat -c %s build/win64/src/setup.exe) bytes (x86_64, tested)"
   echo
   echo "== mksetup built the example package and its update:"
   cat "$out/mksetup-build.txt"
   echo "   verify: $(tail -n 1 "$out/verify.txt") (inspect.txt and verify.txt hold the details)"
-  echo
-  echo "== The wizard, driven page by page (screenshots/):"
-  echo "   English: $(grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$out/wizard-en.txt" | head -n 1)"
-  echo "   Korean:  $(grep -E '^\[  (PASSED|FAILED|SKIPPED) ' "$out/wizard-ko.txt" | head -n 1)"
-  echo "   $(ls "$out/screenshots" | tr '\n' ' ')"
   echo
   echo "== setup.exe /a /s installs examples/hello:"
   rm -f "$drive_c/windows/temp/hello-ran.txt"

@@ -13,6 +13,8 @@
 #include <shobjidl.h>
 
 #include <cstdio>
+#include <cwchar>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -261,6 +263,17 @@ void ListKey(Facts& facts, HKEY root, const std::wstring& rootName, const std::w
         subkeys.emplace_back(name.data(), nameLength);
     }
     RegCloseKey(key);
+    // The system's own registrations of classes, interfaces and type
+    // libraries are most of the registry: a package's new entry there shows
+    // as a new key, without walking the thousands that are Wine's.
+    std::wstring lower = path;
+    for (wchar_t& c : lower) c = static_cast<wchar_t>(towlower(c));
+    for (const wchar_t* bulky : {L"\\classes\\clsid", L"\\classes\\interface", L"\\classes\\typelib",
+                                 L"\\classes\\wow6432node"})
+        if (lower.size() >= wcslen(bulky) && lower.compare(lower.size() - wcslen(bulky), wcslen(bulky), bulky) == 0) {
+            for (const std::wstring& sub : subkeys) facts.Line({"key", Utf8(full + L"\\" + sub)});
+            return;
+        }
     for (const std::wstring& sub : subkeys) ListKey(facts, root, rootName, path + L"\\" + sub);
 }
 
