@@ -193,9 +193,18 @@ TEST(TryChecks, UnattendedAndDryRunsAnswerForTheirStatusFileAndChanges) {
     dry.statusFile = "Success";
     Evaluate(dry, {});
     EXPECT_TRUE(dry.Passed());
-    dry.installed.files.push_back({"C:\\T\\a", false, 1});
+    // It runs over an installation in C:\T: what Wine changes elsewhere does not count, a change there does.
+    dry.over.target = "C:\\T";
+    dry.over.uninstallKey = kUninstall;
+    dry.installed.files.push_back({"C:\\windows\\system.ini", false, 9});
+    dry.installed.values.push_back({"HKEY_LOCAL_MACHINE\\Software\\Wine", "x", "REG_SZ", "1"});
     Evaluate(dry, {});
-    EXPECT_EQ(FailedNames(dry), (std::vector<std::string>{"en dry run: the dry run changed nothing | C:\\T\\a"}));
+    EXPECT_TRUE(dry.Passed());
+    dry.installed.files.push_back({"C:\\T\\a", false, 1});
+    dry.installed.values.push_back({kUninstall, "InstalledVersion", "REG_SZ", "1.3"});
+    Evaluate(dry, {});
+    EXPECT_EQ(FailedNames(dry), (std::vector<std::string>{"en dry run: the dry run changed nothing | C:\\T\\a, " + kUninstall +
+                                                          "\\InstalledVersion"}));
 }
 
 TEST(TryReportOutput, FailuresComeFirstAndEveryPictureAndCheckIsInBothForms) {

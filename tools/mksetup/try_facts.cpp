@@ -141,37 +141,31 @@ InstallRecord RecordOf(const Changes& installed, const std::string& flist) {
     return r;
 }
 
+bool InstallRecord::Covers(const std::string& path, bool registry) const {
+    if (registry ? !uninstallKey.empty() && InsideFolder(path, uninstallKey) : InsideFolder(path, target)) return true;
+    std::string wanted = Lower(path);
+    while (!wanted.empty() && wanted.back() == '\\') wanted.pop_back();
+    for (const std::string& line : logLines) {
+        if ((line.compare(0, 4, "REGE") == 0) != registry) continue;
+        std::string logged = Lower(line.substr(8));
+        while (!logged.empty() && logged.back() == '\\') logged.pop_back();
+        if (logged == wanted) return true;
+    }
+    return false;
+}
+
 std::vector<Leftover> LeftoversOf(const Changes& left, const Changes& installed, const InstallRecord& record) {
-    std::set<std::string> byInstall, logged;
+    std::set<std::string> byInstall;
     for (const FileEntry& f : installed.files) byInstall.insert("file:" + Lower(f.path));
     for (const std::string& k : installed.keys) byInstall.insert("key:" + Lower(k));
     for (const ValueEntry& v : installed.values) byInstall.insert("value:" + Lower(v.key + "\\" + v.name));
-    for (const std::string& line : record.logLines) {
-        std::string path = Lower(line.substr(8));
-        while (!path.empty() && path.back() == '\\') path.pop_back();
-        logged.insert(path);
-    }
-    auto isLogged = [&](std::string path) {
-        path = Lower(path);
-        while (!path.empty() && path.back() == '\\') path.pop_back();
-        return logged.count(path) > 0;
-    };
-    auto underUninstallKey = [&](const std::string& key) {
-        return !record.uninstallKey.empty() && InsideFolder(key, record.uninstallKey);
-    };
     std::vector<Leftover> out;
-    for (const FileEntry& f : left.files) {
-        bool mine = byInstall.count("file:" + Lower(f.path)) && (InsideFolder(f.path, record.target) || isLogged(f.path));
-        out.push_back({f.folder ? "folder" : "file", f.path, mine});
-    }
-    for (const std::string& k : left.keys) {
-        bool mine = byInstall.count("key:" + Lower(k)) && (underUninstallKey(k) || isLogged(k));
-        out.push_back({"key", k, mine});
-    }
+    for (const FileEntry& f : left.files)
+        out.push_back({f.folder ? "folder" : "file", f.path, byInstall.count("file:" + Lower(f.path)) && record.Covers(f.path, false)});
+    for (const std::string& k : left.keys) out.push_back({"key", k, byInstall.count("key:" + Lower(k)) && record.Covers(k, true)});
     for (const ValueEntry& v : left.values) {
-        bool mine = byInstall.count("value:" + Lower(v.key + "\\" + v.name)) &&
-                    (underUninstallKey(v.key) || isLogged(v.key + "\\" + v.name));
-        out.push_back({"value", v.key + "\\" + v.name, mine});
+        const std::string path = v.key + "\\" + v.name;
+        out.push_back({"value", path, byInstall.count("value:" + Lower(path)) && record.Covers(path, true)});
     }
     return out;
 }

@@ -87,6 +87,10 @@ struct InstallRecord {
     std::string target;        // the target folder
     std::string uninstallKey;  // full path of the package's uninstall key
     std::vector<std::string> logLines;  // flist.lst's record lines
+    // Whether the installation answers for this file or folder (inside its
+    // target folder, or logged) or registry key or value (below its
+    // uninstall key, or logged).
+    bool Covers(const std::string& path, bool registry) const;
 };
 // The target folder, the uninstall key and flist.lst's records, from what
 // an installation added and the text of its flist.lst.

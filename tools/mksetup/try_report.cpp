@@ -113,10 +113,15 @@ void Evaluate(RunReport& run, const PackageTraits& traits) {
         Add(run, "status file says Success", run.statusFile == "Success",
             run.statusFile.empty() ? "no installerror.txt" : "installerror.txt: " + run.statusFile);
     if (run.kind == RunKind::DryRun) {
+        // Of the installation it ran over: Wine's own bookkeeping changes on
+        // every start, and the dry run's status file lies beside setup.exe.
         std::string changed;
-        for (const FileEntry& f : run.installed.files) changed += (changed.empty() ? "" : ", ") + f.path;
-        for (const ValueEntry& v : run.installed.values) changed += (changed.empty() ? "" : ", ") + v.key + "\\" + v.name;
-        Add(run, "the dry run changed nothing", run.installed.Empty(), changed);
+        for (const FileEntry& f : run.installed.files)
+            if (run.over.Covers(f.path, false))
+                changed += (changed.empty() ? "" : ", ") + f.path;
+        for (const ValueEntry& v : run.installed.values)
+            if (run.over.Covers(v.key + "\\" + v.name, true)) changed += (changed.empty() ? "" : ", ") + v.key + "\\" + v.name;
+        Add(run, "the dry run changed nothing", changed.empty(), changed);
         return;
     }
     if (!Installed(run.exitCode)) return;

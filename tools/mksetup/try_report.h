@@ -39,6 +39,8 @@ struct RunReport {
     long long removalExit = -1;
     std::vector<BoxFact> removalBoxes;
     std::vector<Leftover> leftovers;
+    // A dry run: the installation it ran over, whose files and values it must leave alone.
+    InstallRecord over;
     std::vector<Check> checks;
 
     std::string Name() const;  // "en wizard", "en unattended", "en dry run"

@@ -255,7 +255,7 @@ int Try::Run() {
     Step("reading the prefix as it is before any installation");
     Snapshot baseline = Take();
 
-    auto runOnce = [&](const std::string& language, RunKind kind, const std::string& id, const std::string& switches) {
+    auto install = [&](const std::string& language, RunKind kind, const std::string& id, const std::string& switches) {
         RunReport run;
         run.language = language;
         run.kind = kind;
@@ -316,7 +316,10 @@ int Try::Run() {
         }
         Step(run.Name() + ": setup.exe ended with exit code " + std::to_string(run.exitCode));
         After(run, before, language, id);
-        if (kind != RunKind::DryRun) Remove(run, baseline, language, id);
+        return run;
+    };
+    auto finish = [&](RunReport run) {
+        if (run.kind != RunKind::DryRun) Remove(run, baseline, run.language, run.language + "-" + (run.kind == RunKind::Wizard ? "wizard" : "unattended"));
         Evaluate(run, traits_);
         for (const Check& c : run.checks)
             if (!c.ok) Step("FAILED " + c.name + (c.detail.empty() ? "" : ": " + c.detail));
@@ -324,10 +327,14 @@ int Try::Run() {
     };
 
     if (!options_.unattendedOnly)
-        for (const std::string& language : options_.languages) runOnce(language, RunKind::Wizard, language + "-wizard", "");
+        for (const std::string& language : options_.languages) finish(install(language, RunKind::Wizard, language + "-wizard", ""));
     const std::string first = options_.languages.empty() ? "en" : options_.languages.front();
-    runOnce(first, RunKind::Unattended, first + "-unattended", "/a /s");
-    runOnce(first, RunKind::DryRun, first + "-dryrun", "/p /a /s");
+    RunReport unattended = install(first, RunKind::Unattended, first + "-unattended", "/a /s");
+    // The dry run goes over that installation, which it must leave as it is.
+    RunReport dry = install(first, RunKind::DryRun, first + "-dryrun", "/p /a /s");
+    dry.over = RecordOf(unattended.installed, unattended.flist);
+    finish(std::move(dry));
+    finish(std::move(unattended));
 
     Step("writing the report");
     std::ofstream(options_.reportDir / "report.json", std::ios::binary) << ReportJson(report_);
