@@ -90,6 +90,14 @@ TEST(TryFacts, LeftoversAreThePackagesOnlyWhenItsInstallationRecordedThem) {
     }
 }
 
+TEST(TryFacts, WhatWineRewritesAtEveryStartIsNotInTheSnapshot) {
+    Snapshot s;
+    const std::string cards = "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\1";
+    AddRegistry(s, {{"key", cards}, {"value", cards, "ServiceName", "REG_SZ", "{x}"}, {"key", "HKEY_CURRENT_USER\\Software\\A"}});
+    EXPECT_EQ(s.keys.size(), 1u);
+    EXPECT_TRUE(s.values.empty());
+}
+
 TEST(TryFacts, InsideFolderIgnoresCaseAndTrailingSeparators) {
     EXPECT_TRUE(InsideFolder("C:\\Program Files\\A\\b.txt", "c:\\program files\\a\\"));
     EXPECT_TRUE(InsideFolder("C:\\A", "C:\\a"));
@@ -216,7 +224,7 @@ TEST(TryReportOutput, FailuresComeFirstAndEveryPictureAndCheckIsInBothForms) {
     std::string html = ReportHtml(report), json = ReportJson(report);
     // The failed Korean run's section comes before the English one.
     EXPECT_LT(html.find("id=\"ko-wizard\""), html.find("id=\"en-wizard\""));
-    EXPECT_NE(html.find("the package&#39;s"), std::string::npos - 1);  // owner column present
+    EXPECT_NE(html.find("<td>the package's</td>"), std::string::npos);  // whose the thing left is
     for (const RunReport& r : report.runs)
         for (const PageFact& p : r.pages) {
             EXPECT_NE(html.find("<img src=\"" + p.picture + "\""), std::string::npos) << p.picture;
@@ -225,6 +233,10 @@ TEST(TryReportOutput, FailuresComeFirstAndEveryPictureAndCheckIsInBothForms) {
     EXPECT_NE(json.find("\"passed\": false"), std::string::npos);
     EXPECT_NE(json.find("\"failed\": [\"ko wizard: removal left nothing of the package\"]"), std::string::npos) << json.substr(0, 400);
     EXPECT_NE(html.find("no log written"), std::string::npos);
+    // With a log, the lines about the programs it ran are shown.
+    report.runs[0].logWritten = true;
+    report.runs[0].log = "10:00:01 start\n10:00:02 program C:\\windows\\system32\\cmd.exe ended, exit code 0\n";
+    EXPECT_NE(ReportHtml(report).find("<td>10:00:02 program C:\\windows\\system32\\cmd.exe ended, exit code 0</td>"), std::string::npos);
     EXPECT_NE(json.find("\"whose\": \"package\""), std::string::npos);
 }
 

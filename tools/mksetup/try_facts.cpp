@@ -90,8 +90,14 @@ void AddFiles(Snapshot& s, const fs::path& driveRoot, const std::string& drive, 
     }
 }
 
+// What Wine rewrites at every start of a program: never a package's.
+bool WinesOwn(const std::string& lowerKey) {
+    return lowerKey.find("\\windows nt\\currentversion\\networkcards") != std::string::npos;
+}
+
 void AddRegistry(Snapshot& s, const std::vector<std::vector<std::string>>& facts) {
     for (const auto& f : facts) {
+        if (f.size() >= 2 && WinesOwn(Lower(f[1]))) continue;
         if (f.size() >= 2 && f[0] == "key") {
             s.keys.insert(Lower(f[1]));
             s.keyNames[Lower(f[1])] = f[1];

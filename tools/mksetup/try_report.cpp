@@ -1,5 +1,7 @@
 #include "try_report.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <sstream>
 
@@ -275,6 +277,17 @@ void Section(std::ostringstream& o, const RunReport& run) {
     rows.clear();
     for (const LinkFact& l : run.links) rows.push_back({l.file, l.target, l.arguments, l.folder, l.description});
     Table(o, {"shortcut", "target", "arguments", "start in", "description"}, rows, "none");
+    // The programs it ran and their exit codes, as its run log tells them.
+    o << "<h3>Programs run</h3>\n";
+    rows.clear();
+    for (std::size_t start = 0; run.logWritten && start < run.log.size();) {
+        std::size_t end = std::min(run.log.find('\n', start), run.log.size());
+        std::string line = run.log.substr(start, end - start), lower = line;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower.find("program") != std::string::npos || lower.find("exit code") != std::string::npos) rows.push_back({line});
+        start = end + 1;
+    }
+    Table(o, {"from the run log"}, rows, run.logWritten ? "none" : "no log written (the run log names them)");
     o << "<h3>flist.lst</h3>\n" << (run.flistFound ? "<pre>" + Html(run.flist) + "</pre>" : "<p class=none>not written</p>") << "\n";
     o << "<h3>Run log</h3>\n<p><code>" << Html(run.logPath) << "</code></p>"
       << (run.logWritten ? "<pre>" + Html(run.log) + "</pre>" : "<p class=none>no log written</p>") << "\n";
