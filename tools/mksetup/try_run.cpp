@@ -1,6 +1,7 @@
 #include "try_run.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -347,6 +348,32 @@ int Try::Run() {
 
 bool HasProgram(const char* path) { return access(path, X_OK) == 0; }
 
+// What an interrupted try must still undo: its prefix's wineserver and
+// folder. Set up before the handler; the handler only forks and executes.
+char gPrefixVariable[4200], gWork[4096];
+bool gKeep = false;
+
+void RunAndWait(const char* program, char* const argv[], char* const envp[]) {
+    pid_t pid = fork();
+    if (pid == 0) {
+        execve(program, argv, envp);
+        _exit(127);
+    }
+    if (pid > 0) waitpid(pid, nullptr, 0);
+}
+
+void Interrupted(int signal) {
+    char server[] = "wineserver", kill[] = "-k", rm[] = "rm", recursive[] = "-rf";
+    char* serverArgs[] = {server, kill, nullptr};
+    char* env[] = {gPrefixVariable, nullptr};
+    RunAndWait(kWineServer, serverArgs, env);
+    if (!gKeep) {
+        char* rmArgs[] = {rm, recursive, gWork, nullptr};
+        RunAndWait("/bin/rm", rmArgs, env);
+    }
+    _exit(128 + signal);
+}
+
 }  // namespace
 
 std::vector<std::string> MissingPackages(const std::vector<std::string>& languages) {
@@ -423,6 +450,12 @@ int TryPackage(const TryOptions& o) {
         return 2;
     }
     fs::path work = pattern;
+    std::snprintf(gPrefixVariable, sizeof gPrefixVariable, "WINEPREFIX=%s/prefix", work.c_str());
+    std::snprintf(gWork, sizeof gWork, "%s", work.c_str());
+    gKeep = options.keepPrefix;
+    struct sigaction stop {};
+    stop.sa_handler = Interrupted;
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &stop, nullptr);
     fs::create_directories(options.reportDir, ec);
     int code;
     {
