@@ -8,7 +8,6 @@
 #include "manifest.h"
 #include "package_builder.h"
 #include "wine_support.h"
-#include "wizard_driving.h"
 
 namespace cabsetup {
 namespace {

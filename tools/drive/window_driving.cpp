@@ -72,24 +72,33 @@ std::string StaticText(HWND dialog) {
     return text ? WindowText(text) : std::string();
 }
 
+namespace {
+
+struct DialogSearch {
+    DWORD processId;
+    DialogKind kind;
+    HWND except, found;
+};
+
+// A callback of the system's own convention (stdcall on i686), never a lambda.
+BOOL CALLBACK MatchDialog(HWND w, LPARAM param) {
+    auto* s = reinterpret_cast<DialogSearch*>(param);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[64] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    if (w == s->except || pid != s->processId || !IsWindowVisible(w) || std::string(cls) != "#32770") return TRUE;
+    // The wizard is the dialog with a Next button.
+    if ((GetDlgItem(w, 1001) != nullptr) != (s->kind == DialogKind::Wizard)) return TRUE;
+    s->found = w;
+    return FALSE;
+}
+
+}  // namespace
+
 HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except) {
-    struct Search {
-        DWORD processId;
-        DialogKind kind;
-        HWND except, found;
-    } search{processId, kind, except, nullptr};
-    EnumWindows([](HWND w, LPARAM param) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(param);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        char cls[64] = {};
-        GetClassNameA(w, cls, sizeof cls);
-        if (w == s->except || pid != s->processId || !IsWindowVisible(w) || std::string(cls) != "#32770") return TRUE;
-        // The wizard is the dialog with a Next button.
-        if ((GetDlgItem(w, 1001) != nullptr) != (s->kind == DialogKind::Wizard)) return TRUE;
-        s->found = w;
-        return FALSE;
-    }, reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{processId, kind, except, nullptr};
+    EnumWindows(MatchDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
