@@ -102,6 +102,25 @@ HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except) {
     return search.found;
 }
 
+std::vector<DWORD> CopiesStartedBy(DWORD processId, const std::string& exe) {
+    std::vector<DWORD> out;
+    const std::size_t slash = exe.find_last_of("\\/");
+    const std::string name = exe.substr(slash == std::string::npos ? 0 : slash + 1);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return out;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        std::string child = entry.szExeFile;
+        const std::size_t at = child.find_last_of("\\/");
+        if (at != std::string::npos) child = child.substr(at + 1);
+        if (entry.th32ParentProcessID == processId && entry.th32ProcessID != processId && lstrcmpiA(child.c_str(), name.c_str()) == 0)
+            out.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return out;
+}
+
 std::vector<DWORD> ProcessAndChildren(DWORD processId) {
     std::vector<DWORD> out{processId};
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -255,7 +274,8 @@ SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments,
     std::set<DWORD> children;
     while (WaitForSingleObject(pi.hProcess, 50) == WAIT_TIMEOUT) {
         std::vector<DWORD> processes = ProcessAndChildren(pi.dwProcessId);
-        children.insert(processes.begin() + 1, processes.end());
+        if (waitForChildren)
+            for (DWORD copy : CopiesStartedBy(pi.dwProcessId, exe)) children.insert(copy);
         if (GetTickCount() - start > timeoutMs) {
             // Its children first: left behind, they would hold the caller's pipes open.
             EndProcesses(processes, pi.dwProcessId);

@@ -29,6 +29,9 @@ HWND FindDialogOfProcess(DWORD processId, DialogKind kind, HWND except = nullptr
 
 // The process and the ones it started (uninstall.exe shows its boxes from its copy).
 std::vector<DWORD> ProcessAndChildren(DWORD processId);
+// The programs it started under its own file name (a copy of itself); not
+// the system's services that its first window or COM call brought up.
+std::vector<DWORD> CopiesStartedBy(DWORD processId, const std::string& exe);
 
 // A running program and its wizard window.
 class DrivenSetup {
@@ -92,8 +95,8 @@ using BoxSeen = std::function<void(HWND box)>;
 
 // Starts exe with arguments in the folder `currentDir`, answers every message
 // box of it and of the programs it started with OK (after reading it) and
-// waits for the exit; with waitForChildren also for the programs it started
-// while it ran (a copy of itself that finishes the work).
+// waits for the exit; with waitForChildren also for the copies of itself it
+// started while it ran (uninstall.exe finishes its work from one).
 SetupRun RunAndAnswerBoxes(const std::string& exe, const std::string& arguments, const std::string& currentDir,
                            DWORD timeoutMs = 30000, bool waitForChildren = false, const BoxSeen& seen = nullptr);
 
