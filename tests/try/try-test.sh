@@ -47,14 +47,18 @@ if [ "$case_name" = interrupted ]; then
   for _ in $(seq 300); do grep -q 'reading the prefix' "$out/try.txt" && break; sleep 1; done
   grep -q 'reading the prefix' "$out/try.txt" || fail "never got as far as the prefix: $(cat "$out/try.txt")"
   # Every process of its prefix (the wineserver among them) by its environment.
-  ours() { grep -lsz "^WINEPREFIX=$TMPDIR/" /proc/[0-9]*/environ | cut -d/ -f3; }
+  ours() { grep -lsz "^WINEPREFIX=$TMPDIR/mksetup-try-" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true; }
   before=$(ours | tr '\n' ' ')
   [ -n "$before" ] || fail "no process of its prefix found to stop"
-  kill -TERM -- "-$group"
-  for _ in $(seq 60); do [ -z "$(ls -A "$TMPDIR")" ] && break; sleep 1; done
-  [ -z "$(ls -A "$TMPDIR")" ] || fail "left behind: $(ls -A "$TMPDIR")"
+  # The mksetup that runs on the virtual display, as a user's kill finds it.
+  inner=$(pgrep -P "$(pgrep -P "$group" | head -n 1)" -f 'mksetup' | head -n 1 || true)
+  [ -n "$inner" ] || fail "the try on its virtual display was not found"
+  kill -TERM "$inner"
+  for _ in $(seq 60); do ls -d "$TMPDIR"/mksetup-try-* >/dev/null 2>&1 || break; sleep 1; done
+  ls -d "$TMPDIR"/mksetup-try-* >/dev/null 2>&1 && fail "left behind: $(ls "$TMPDIR")"
   sleep 2
   for pid in $before; do [ -e "/proc/$pid" ] && fail "process $pid of its prefix still runs: $(tr '\0' ' ' </proc/$pid/cmdline)"; done
+  wait "$group" || true
   echo "PASS (interrupted): nothing of the prefix left"
   exit 0
 fi

@@ -350,7 +350,7 @@ bool HasProgram(const char* path) { return access(path, X_OK) == 0; }
 
 // What an interrupted try must still undo: its prefix's wineserver and
 // folder. Set up before the handler; the handler only forks and executes.
-char gPrefixVariable[4200], gWork[4096];
+char gWork[4096];
 bool gKeep = false;
 
 void RunAndWait(const char* program, char* const argv[], char* const envp[]) {
@@ -365,11 +365,12 @@ void RunAndWait(const char* program, char* const argv[], char* const envp[]) {
 void Interrupted(int signal) {
     char server[] = "wineserver", kill[] = "-k", rm[] = "rm", recursive[] = "-rf";
     char* serverArgs[] = {server, kill, nullptr};
-    char* env[] = {gPrefixVariable, nullptr};
-    RunAndWait(kWineServer, serverArgs, env);
+    // The whole environment: it names the prefix, and where Wine keeps its
+    // server's socket follows TMPDIR.
+    RunAndWait(kWineServer, serverArgs, environ);
     if (!gKeep) {
         char* rmArgs[] = {rm, recursive, gWork, nullptr};
-        RunAndWait("/bin/rm", rmArgs, env);
+        RunAndWait("/bin/rm", rmArgs, environ);
     }
     _exit(128 + signal);
 }
@@ -450,8 +451,10 @@ int TryPackage(const TryOptions& o) {
         return 2;
     }
     fs::path work = pattern;
-    std::snprintf(gPrefixVariable, sizeof gPrefixVariable, "WINEPREFIX=%s/prefix", work.c_str());
     std::snprintf(gWork, sizeof gWork, "%s", work.c_str());
+    // From here on every Wine program, and the handler's wineserver -k, is
+    // about our prefix: never the vendor's own.
+    setenv("WINEPREFIX", (work / "prefix").c_str(), 1);
     gKeep = options.keepPrefix;
     struct sigaction stop {};
     stop.sa_handler = Interrupted;
