@@ -221,9 +221,15 @@ bool InstallEngine::UnpackThroughSystem(const CabinetRecord& record, const std::
 }
 
 bool InstallEngine::PlaceEmptyFile(const std::string& destination, SetAside& old) {
-    // "/p" changes nothing: an empty file is made only where none exists,
-    // never by truncating one that is there.
-    bool keep = state_.Has(kSwitchNoChanges) && FindFileMatch(os_, destination);
+    // "/p" changes nothing: an empty file is made only where none exists and
+    // its folder already stands (a dry run makes no folders, and a clean
+    // machine must not fail it), never by truncating one that is there.
+    bool keep = false;
+    if (state_.Has(kSwitchNoChanges)) {
+        std::string folder = ParentFolder(os_.Mbcs(), destination);
+        bool folderStands = folder.size() <= 2 || FindFolderMatch(os_, folder);
+        keep = !folderStands || FindFileMatch(os_, destination);
+    }
     if (!keep && !os_.CreateAlways(destination)) return false;
     old.Discard();
     return true;

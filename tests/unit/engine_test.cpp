@@ -231,6 +231,22 @@ TEST_F(EngineTest, NoChangesUnpacksNothingButLogsAndCreatesEmptyFiles) {
     EXPECT_TRUE(WorkspaceGone());
 }
 
+TEST_F(EngineTest, NoChangesOnACleanMachineMakesNoFolderAndSucceeds) {
+    // Empty files in folders a real run would create: a dry run makes
+    // neither the folders nor the files, and still ends in success.
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("a", 5000), "<TARGET_DIR>\\a.bin"));
+    m.files.push_back(File(Payload("empty", 0), "<TARGET_DIR>\\empty.txt"));
+    m.files.push_back(File(Payload("empty", 0), "<TARGET_DIR>\\data\\deep\\empty.log"));
+    Build(m);
+    state_.switchFlags = kSwitchNoChanges;
+    Install();
+    EXPECT_EQ(LastCode(), NOTIFY_DONE);
+    EXPECT_FALSE(Exists("C:\\Program Files\\Tool"));
+    EXPECT_NE(log_.Text().find("C:\\Program Files\\Tool\\data\\deep\\empty.log"), std::string::npos);
+    EXPECT_TRUE(WorkspaceGone());
+}
+
 TEST_F(EngineTest, CdLayoutMovesTheDataFolder) {
     mksetup::Manifest m;
     m.medium.volumeSize = 8192;
