@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "app/switches.h"
 #include "platform/sha256.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -52,7 +53,11 @@ bool PlaceMainModule(Os& os, const SetupState& state, CInstallLog& log) {
     if (!state.Has(kSwitchNoChanges) && !h.mainModuleSource.empty()) {
         std::string source = h.mainModuleSource;
         ExpandPlaceholders(cp, state, source, kExpandAllUsers);
-        if (!ReplaceWithStaged(os, source, target)) return false;
+        if (!ReplaceWithStaged(os, source, target)) {
+            LogFailure("moving the main module into place", source + " -> " + target, os.LastError());
+            return false;
+        }
+        LogLine("main module: " + source + " -> " + target);
     }
     // An empty target names no file; a line for it would be of no use to the uninstaller.
     if (!target.empty()) log.AddFile(target);
@@ -65,6 +70,34 @@ bool ForEachRecord(const SetupState& state, std::vector<Record> ScriptHalf::*rec
         for (const Record& r : half->*records)
             if (!action(r)) return false;
     return true;
+}
+
+// Under "/p": what a real run's completion step would do, line by line.
+void LogPlan(const SetupState& state, const CodePage& cp, const std::vector<UninstallValue>& uninstall) {
+    if (!RunLogOn()) return;
+    auto expanded = [&](std::string text, int mode = kExpandAllUsers) {
+        ExpandPlaceholders(cp, state, text, mode);
+        return text;
+    };
+    const int linkMode = state.folders.osCode >= 101 ? kExpandAllUsers : kExpandCurrentUser;
+    ForEachRecord(state, &ScriptHalf::shortcuts, [&](const ShortcutRecord& r) {
+        LogLine("plan: shortcut " + expanded(r.linkFolder, linkMode) + "\\" + r.name + ".lnk -> " +
+                expanded(r.targetPath, linkMode));
+        return true;
+    });
+    auto value = [&](const RegistryRecord& r) {
+        LogLine("plan: registry " + r.keyPath + "\\" + (r.valueName.empty() ? "(default)" : r.valueName) + " = " +
+                (r.valueType == 1 ? "REG_DWORD " + std::to_string(r.Number()) : "REG_SZ \"" + expanded(r.Text()) + "\""));
+        return true;
+    };
+    ForEachRecord(state, &ScriptHalf::registry, value);
+    ForEachRecord(state, &ScriptHalf::programs, [&](const ProgramRecord& r) {
+        if (r.action == kProgramActionRun)
+            LogLine("plan: program " + expanded(r.programPath) + " " + expanded(r.arguments) +
+                    (r.waitForExit ? ", waited for" : ""));
+        return true;
+    });
+    for (const UninstallValue& v : uninstall) value(v.record);
 }
 
 }  // namespace
@@ -126,10 +159,20 @@ bool CompleteInstallation(Os& os, const SetupState& state, CInstallLog& log, Pro
     const ActionContext context{os, state, log};
     std::vector<UninstallValue> uninstall;
     // Checked before anything is done, so a refused registration leaves nothing half-registered.
-    if (!BuildUninstallValues(state, os.Now(), uninstall)) return false;
+    if (!BuildUninstallValues(state, os.Now(), uninstall)) {
+        LogFailure("the uninstall registration", std::string_view(), 0, "a text too long for its field; nothing registered");
+        return false;
+    }
     if (!PlaceMainModule(os, state, log)) return false;
-    if (os.CoInitialize() != kSOk) return false;
-    if (state.Has(kSwitchNoChanges)) return true;
+    if (long hr = os.CoInitialize(); hr != kSOk) {
+        LogFailure("initialising COM on the wizard's thread", std::string_view(), hr == kSFalse ? 0 : static_cast<std::uint32_t>(hr),
+                   hr == kSFalse ? "already initialised there (S_FALSE)" : std::string_view());
+        return false;
+    }
+    if (state.Has(kSwitchNoChanges)) {
+        LogPlan(state, os.Mbcs(), uninstall);
+        return true;
+    }
 
     if (!ForEachRecord(state, &ScriptHalf::shortcuts, [&](const ShortcutRecord& r) { return WriteShortcut(context, r); }))
         return false;
@@ -154,21 +197,35 @@ bool SaveInstallLog(Os& os, const SetupState& state, CInstallLog& log) {
     if (h.setupKind != kSetupKindFull) return true;
     const bool noChanges = state.Has(kSwitchNoChanges);
     // A log that could not be saved leaves the old one whole, and its digest with it.
-    if (!log.Save(os, noChanges)) return false;
+    if (!log.Save(os, noChanges)) {
+        LogFailure("saving the installed-file log", state.folders.targetDir + "\\flist.lst", os.LastError());
+        return false;
+    }
     if (noChanges) return true;
+    LogLine("installed-file log saved: " + state.folders.targetDir + "\\flist.lst");
     // As the rest of the registration, a digest that could not be written
     // fails the step; the old one must then not refuse the new log, which
     // the uninstaller reads line by line instead.
     Os::HandlePtr key = os.RegCreateKey(RegRoot::LocalMachine, UninstallKeyPath(h.uninstallKey));
-    if (!key) return false;
+    if (!key) {
+        LogFailure("opening the Uninstall key", UninstallKeyPath(h.uninstallKey), os.LastError());
+        return false;
+    }
     const std::string digest = Sha256Hex(log.FileBytes());
-    if (os.RegSetValue(*key, kInstallLogDigestValue, kRegSz, digest.c_str(), digest.size() + 1)) return true;
+    if (os.RegSetValue(*key, kInstallLogDigestValue, kRegSz, digest.c_str(), digest.size() + 1)) {
+        LogLine(std::string("registry ") + kInstallLogDigestValue + " = REG_SZ \"" + digest + "\"");
+        return true;
+    }
+    LogFailure("recording the log's digest", kInstallLogDigestValue, os.LastError());
     os.RegDeleteValue(*key, kInstallLogDigestValue);
     return false;
 }
 
 bool FinishInstallation(Os& os, const SetupState& state, CInstallLog& log, ProgramWaiter& waiter) {
-    return CompleteInstallation(os, state, log, waiter) && SaveInstallLog(os, state, log);
+    LogLine("completion step: begins");
+    bool done = CompleteInstallation(os, state, log, waiter) && SaveInstallLog(os, state, log);
+    LogLine(done ? "completion step: succeeded" : "completion step: failed");
+    return done;
 }
 
 }  // namespace cabsetup

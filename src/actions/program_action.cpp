@@ -2,6 +2,7 @@
 
 #include "app/folders.h"
 #include "app/paths.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -28,8 +29,19 @@ bool RunProgram(const ActionContext& context, const ProgramRecord& record, Progr
     ProcessStart start = ProgramStartFor(context, record);
     if (record.action != kProgramActionRun) return true;
     Os::HandlePtr process = context.os.CreateProcess(start);
-    if (!process) return false;
-    if (record.waitForExit) waiter.WaitForExit(*process);
+    if (!process) {
+        LogFailure("starting the program", start.application + " " + start.commandLine, context.os.LastError());
+        return false;
+    }
+    if (!record.waitForExit) {
+        LogLine("program started, not waited for: " + start.application + " " + start.commandLine);
+        return true;
+    }
+    waiter.WaitForExit(*process);
+    std::uint32_t code = 0;
+    if (RunLogOn())
+        LogLine("program ended: " + start.application + " " + start.commandLine + ", exit code " +
+                (context.os.ProcessExitCode(*process, code) ? std::to_string(code) : std::string("unknown")));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/folders.h"
 #include "app/paths.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -40,18 +41,31 @@ bool WriteShortcut(const ActionContext& context, const ShortcutRecord& record) {
         Expanded(context, record.linkFolder, mode == kExpandAllUsers ? kExpandCurrentUser : kExpandAllUsers) + "\\" +
         fileName;
     if (!os.Mbcs().SameText(other, linkPath)) os.DeleteFile(other);
-    if (!link) return false;
+    if (!link) {
+        LogFailure("making a shell link object", linkPath, os.LastError());
+        return false;
+    }
 
     // The link's path travels in a MAX_PATH wide buffer; a path cut to fit
     // would save the link under another name.
-    if (linkPath.size() >= kMaxPath) return false;
+    if (linkPath.size() >= kMaxPath) {
+        LogFailure("saving the shortcut", linkPath, 0, "path of 260 characters or more");
+        return false;
+    }
     if (!FindFolderMatch(os, folder)) {
         // A folder that is there but could not be looked at is not ours to log.
-        if (!ProvenAbsent(os) || !CreateFolderPath(os, folder)) return false;
+        if (!ProvenAbsent(os) || !CreateFolderPath(os, folder)) {
+            LogFailure("creating the shortcut's folder", folder, os.LastError());
+            return false;
+        }
         context.log.AddFile(folder + "\\");
     }
-    if (!os.SaveShellLink(*link, data, linkPath)) return false;
+    if (!os.SaveShellLink(*link, data, linkPath)) {
+        LogFailure("saving the shortcut", linkPath, os.LastError());
+        return false;
+    }
     context.log.AddFile(linkPath);
+    LogLine("shortcut " + linkPath + " -> " + data.target);
     return true;
 }
 

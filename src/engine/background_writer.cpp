@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/memory.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -149,11 +150,12 @@ void BackgroundWriter::Handle(Item& item) {
             f.handle = os_.CreateHidden(f.fresh);
         }
         f.ok = f.handle != nullptr;
+        if (!f.ok) f.error = os_.LastError();
         break;
     }
     case Item::Data: {
         File& f = *current_;
-        if (f.ok) f.ok = os_.Write(*f.handle, buffers_[item.buffer].get() + item.offset, item.size);
+        if (f.ok && !(f.ok = os_.Write(*f.handle, buffers_[item.buffer].get() + item.offset, item.size))) f.error = os_.LastError();
         f.written += item.size;
         if (item.release) {
             std::lock_guard lock(mutex_);
@@ -167,11 +169,14 @@ void BackgroundWriter::Handle(Item& item) {
     }
     case Item::Close: {
         File& f = *current_;
-        bool placed = f.ok && item.whole && f.written == f.size && !Failed() &&
-                      os_.PutInPlace(std::move(f.handle), f.fresh, f.destination);
+        bool ready = f.ok && item.whole && f.written == f.size && !Failed();
+        bool placed = ready && os_.PutInPlace(std::move(f.handle), f.fresh, f.destination);
+        if (ready && !placed) f.error = os_.LastError();
         if (placed) {
             f.old->Discard();
         } else {
+            // A call of the system's failed here; damaged data the worker reports itself.
+            if (f.error || ready) LogFailure(ready ? "putting the file in place" : "writing the file", f.destination, f.error);
             f.handle.reset();
             os_.DeleteFile(f.fresh);
             f.old.reset();  // the old file comes back

@@ -65,6 +65,7 @@ private:
         std::uint64_t size = 0, written = 0;
         Os::HandlePtr handle;
         bool ok = false;
+        std::uint32_t error = 0;  // the system's, where a call of its own failed
     };
     struct Item {
         enum Kind { Open, Data, Close, Quit };

@@ -11,6 +11,7 @@
 #include "engine/install_worker.h"
 #include "engine/replace_decision.h"
 #include "engine/set_aside.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -93,6 +94,7 @@ bool InstallEngine::ExtractAllCabinets() {
     }
     // Every file handed over is in place, or undone, before the outcome counts.
     if (writer && !writer->Drain() && outcome == Outcome::Done) outcome = Outcome::Failed;
+    if (outcome == Outcome::Stopped) LogLine("engine: stopped at the user's request");
     writer_ = nullptr;
     reader_.Tap(nullptr);
     vouched_ = nullptr;
@@ -109,7 +111,11 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
         cabinetDigest_ = Sha256();
         reader_.Tap(&cabinetDigest_);
     }
-    if (!reader_.ReadCabinetRecord(record) || record.cabinetNumber != expected) return false;
+    if (!reader_.ReadCabinetRecord(record) || record.cabinetNumber != expected) {
+        LogFailure("reading cabinet record " + std::to_string(expected), std::string_view(), 0,
+                   "missing, damaged or out of order");
+        return false;
+    }
     if (!BeginVouchedCabinet(expected, record)) return false;
     state_.packageFileBytes += record.fileSize;  // every file, written or kept: the package's size
 
@@ -118,7 +124,10 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     SetStatusText(kIdsInstalling, destination);
     ReportProgress(ProgressKind::PerCabinet);
     // A path the system cannot take is refused here, not cut into another one.
-    if (destination.size() >= kMaxPath) return false;
+    if (destination.size() >= kMaxPath) {
+        LogFailure("placing a file", destination, 0, "path of 260 characters or more");
+        return false;
+    }
 
     // The file before may still be on its way to this very destination.
     if (writer_ && writer_->Pending(destination) && !writer_->Drain()) return false;
@@ -132,6 +141,7 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     if (!noChanges && !nothingThere) old->RecoverLeftover();
     StandingFile standing;
     if (!nothingThere && !Standing(os_, destination, standing)) {
+        LogFailure("looking at the destination", destination, os_.LastError());
         errorFlag = true;
         SetStatusText(kIdsFileInUse, destination);
         return false;
@@ -139,19 +149,32 @@ bool InstallEngine::ExtractCabinet(std::uint32_t expected, bool& errorFlag) {
     ReplaceDecision decision = DecideReplace(standing, record.replaceMode, record.fileSize, noChanges);
     if (decision.Writes()) freshFolders_.Writing(destination);
     if (decision.action == ReplaceAction::Keep) {
+        if (RunLogOn())
+            LogLine("file " + destination + ": " + DescribeDecision(decision) + ", " + std::to_string(standing.sizeLow) +
+                    " bytes stay; the package's " + std::to_string(record.fileSize) + " bytes are skipped");
         if (!reader_.Skip(record.cabinetSize) || !CabinetVouched()) return false;
         if (log_) log_->AddFile(destination);
         return true;
     }
-    if (decision.setAside && !old->HasRoom()) return false;  // a path too long to replace the file safely
+    if (decision.setAside && !old->HasRoom()) {  // a path too long to replace the file safely
+        LogFailure("replacing a file", destination, 0, "no room for the name the old file is set aside under");
+        return false;
+    }
     // Tested before anything moves, so a file in use fails exactly here, the
     // old file in its place: a running program can be renamed but not deleted.
-    if (decision.action == ReplaceAction::Refuse ||
-        (decision.setAside && (!os_.CanDeleteNow(destination) || !old->Move()))) {
+    if (decision.action == ReplaceAction::Refuse) {
+        LogFailure("replacing a file", destination, 0, DescribeDecision(decision));
         errorFlag = true;
         SetStatusText(kIdsFileInUse, destination);
         return false;
     }
+    if (decision.setAside && (!os_.CanDeleteNow(destination) || !old->Move())) {
+        LogFailure("replacing a file (in use?)", destination, os_.LastError());
+        errorFlag = true;
+        SetStatusText(kIdsFileInUse, destination);
+        return false;
+    }
+    decisionText_ = DescribeDecision(decision);
     return PlaceFile(expected, record, destination, old);
 }
 
@@ -166,14 +189,25 @@ bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& recor
     CabinetShape shape = CabinetShape::Other;
     if (!systemUnpackerOnly) {
         shape = cabinet_.ReadHeader(source, record.cabinetSize);
-        if (shape == CabinetShape::Damaged) return false;
+        if (shape == CabinetShape::Damaged) {
+            LogFailure("reading the cabinet of", destination, 0, "damaged cabinet header");
+            return false;
+        }
     }
     std::string cabinet = state_.workDir + "\\" + std::to_string(expected) + ".cab";
+    if (RunLogOn())
+        LogLine("file " + destination + ": " + decisionText_ + ", " +
+                std::to_string(record.fileSize) + " bytes, " +
+                (shape == CabinetShape::OneFile ? "own cabinet reader" : "system cabinet interface through the workspace") +
+                (noChanges ? " (plan: nothing written)" : ""));
     if (shape == CabinetShape::Other) {
         os_.DeleteFile(cabinet);
         std::span<const unsigned char> taken = cabinet_.Consumed();
         std::size_t takenSize = systemUnpackerOnly ? 0 : taken.size();
-        if (!reader_.CopyCabinetData(record, cabinet, true, taken.data(), takenSize)) return false;
+        if (!reader_.CopyCabinetData(record, cabinet, true, taken.data(), takenSize)) {
+            LogFailure("copying the cabinet into the workspace", cabinet, os_.LastError());
+            return false;
+        }
         // Proven before the system's cabinet interface is handed it.
         if (!CabinetVouched()) {
             os_.DeleteFile(cabinet);
@@ -187,7 +221,10 @@ bool InstallEngine::PlaceFile(std::uint32_t expected, const CabinetRecord& recor
     std::string folder = ParentFolder(os_.Mbcs(), destination);
     if (!noChanges && !foldersMade_.count(folder)) {
         std::vector<std::string> made;
-        if (!CreateFolderPath(os_, folder, &made)) return false;
+        if (!CreateFolderPath(os_, folder, &made)) {
+            LogFailure("creating the folder", folder, os_.LastError());
+            return false;
+        }
         foldersMade_.insert(folder);
         for (const std::string& f : made) freshFolders_.Made(f);
     }
@@ -207,12 +244,15 @@ bool InstallEngine::UnpackThroughSystem(const CabinetRecord& record, const std::
         return true;
     }
     bool unpacked = os_.ExtractCabinet(cabinet, destination);
+    const std::uint32_t error = unpacked ? 0 : os_.LastError();
     os_.DeleteFile(cabinet);
     // The cabinet interface checks block checksums but not the file's size,
     // and leaves a partial file when it fails: both are ours to catch.
     FindData result;
     if (!unpacked || !FindFileMatch(os_, destination, &result) || result.sizeLow != record.fileSize ||
         result.sizeHigh != 0) {
+        LogFailure("unpacking through the system's cabinet interface", destination, error,
+                   unpacked ? "the unpacked file is not the size the package gives" : std::string_view());
         os_.DeleteFile(destination);
         return false;  // the old file comes back as `old` goes
     }
@@ -230,7 +270,10 @@ bool InstallEngine::PlaceEmptyFile(const std::string& destination, SetAside& old
         bool folderStands = folder.size() <= 2 || FindFolderMatch(os_, folder);
         keep = !folderStands || FindFileMatch(os_, destination);
     }
-    if (!keep && !os_.CreateAlways(destination)) return false;
+    if (!keep && !os_.CreateAlways(destination)) {
+        LogFailure("creating the empty file", destination, os_.LastError());
+        return false;
+    }
     old.Discard();
     return true;
 }
@@ -238,29 +281,42 @@ bool InstallEngine::PlaceEmptyFile(const std::string& destination, SetAside& old
 bool InstallEngine::DecodeIntoPlace(const CabinetRecord& record, const std::string& destination,
                                     std::unique_ptr<SetAside>& old) {
     StreamSource source(reader_);
-    if (cabinet_.FileSize() != record.fileSize) return false;
+    if (cabinet_.FileSize() != record.fileSize) {
+        LogFailure("reading the cabinet of", destination, 0, "its file's size is not the size the record gives");
+        return false;
+    }
     if (state_.Has(kSwitchNoChanges) || record.fileSize == 0) {
         // Every block is decoded and checked, and written nowhere: a dry
         // run ("/p") proves the whole medium readable.
-        if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining()) || !CabinetVouched()) return false;
+        if (!cabinet_.Decode(source, nullptr) || !reader_.Skip(cabinet_.Remaining())) {
+            LogFailure("checking the cabinet of", destination, 0, "damaged cabinet data");
+            return false;
+        }
+        if (!CabinetVouched()) return false;
         return record.fileSize != 0 || PlaceEmptyFile(destination, *old);
     }
     // Unpacked beside the destination, hidden, and moved into its place only
     // when every block and the size have passed: nothing partial ever
     // stands at the destination. The writer puts the old file back when not.
     std::string fresh = NameBeside(os_.Mbcs(), destination, ".cabsetup-new", '$');
-    if (fresh.empty()) return false;  // a path too long for anything beside it
+    if (fresh.empty()) {  // a path too long for anything beside it
+        LogFailure("placing a file", destination, 0, "no room for the name it is unpacked under");
+        return false;
+    }
     writer_->Begin(fresh, destination, std::move(old), record.fileSize);
     WriterSink sink(*writer_, [this] { ProgressTick(); });
     // The last check before the file may take the destination's place: its
     // cabinet's digest, once every byte of it has been read.
-    bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining()) && CabinetVouched();
+    bool whole = cabinet_.Decode(source, &sink) && reader_.Skip(cabinet_.Remaining());
+    if (!whole && !writer_->Failed()) LogFailure("unpacking", destination, 0, "damaged cabinet data; the old file stays");
+    whole = whole && CabinetVouched();
     writer_->End(whole);
     return whole;
 }
 
 void InstallEngine::PackageChangedAt(const std::string& file) {
     packageChanged_ = true;
+    LogFailure("checking the package's digests", file, 0, "changed since the package was signed");
     SetStatusText(kIdsPackageChanged, file);
 }
 

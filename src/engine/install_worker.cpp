@@ -9,6 +9,7 @@
 #include "app/paths.h"
 #include "app/switches.h"
 #include "engine/workspace.h"
+#include "runlog/run_log.h"
 
 namespace cabsetup {
 
@@ -131,7 +132,10 @@ void InstallEngine::PostFinal(unsigned code) {
 }
 
 bool InstallEngine::Fail() {
-    if (!stopRequested_) PostFinal(NOTIFY_FAILED);
+    if (!stopRequested_) {
+        if (RunLogOn()) LogLine("engine failed; the wizard is told: " + (status_ ? status_->Text() : std::string()));
+        PostFinal(NOTIFY_FAILED);
+    }
     return false;
 }
 
@@ -149,15 +153,34 @@ bool InstallEngine::AskForVolume(const std::string& lookedFor, const std::string
     status_->SetDetail(name);
     os_.SendNotify(status_->hwnd, NOTIFY_ASK_MEDIA);
     gate_.EndAsking();
-    if (stopRequested_ || status_->Text() != "TRUE") return false;
+    if (stopRequested_ || status_->Text() != "TRUE") {
+        LogLine("disk question for " + name + " (looked for " + lookedFor + "): cancelled");
+        return false;
+    }
     answer = status_->Detail();
+    LogLine("disk question for " + name + " (looked for " + lookedFor + "): answered " + answer);
     return true;
 }
 
 std::string InstallEngine::FindNextVolume(std::uint32_t k) {
     std::string path;
-    return locator_.FindVolume(k, path) ? path : std::string();
+    if (!locator_.FindVolume(k, path)) {
+        LogFailure("finding data volume " + std::to_string(k + 1), locator_.DataFolder(), 0, "not found");
+        return std::string();
+    }
+    LogLine("volume " + std::to_string(k + 1) + " of the set: " + path);
+    return path;
 }
+
+namespace {
+
+void LogVolume(const std::string& path, const VolumeHeader& h) {
+    if (RunLogOn())
+        LogLine("volume opened: " + path + ", label \"" + h.label + "\", set type " + std::to_string(h.setType) + ", " +
+                std::to_string(h.cabinetCount) + " cabinets");
+}
+
+}  // namespace
 
 void InstallEngine::SetFolderStatus(const std::string& folder) {
     if (status_) status_->SetText(CutToStatusField(os_.Mbcs(), FormatEachS(os_.Mbcs(), os_.LoadString(kIdsFolderCantBeCreated), folder)));
@@ -171,15 +194,19 @@ bool InstallEngine::RunSteps() {
     std::string failedFolder;
     state_.workDir = CreateWorkspace(os_, state_.folders.workBaseDir, &failedFolder);
     if (state_.workDir.empty()) {
+        LogFailure("creating the temporary workspace", failedFolder, os_.LastError());
         SetFolderStatus(failedFolder);
         return Fail();
     }
+    LogLine("workspace: " + state_.workDir);
     std::vector<std::string> made;
     if (!state_.Has(kSwitchNoChanges) && !CreateFolderPath(os_, target, &made)) {
+        LogFailure("creating the target folder", target, os_.LastError());
         SetFolderStatus(target);
         return Fail();
     }
     for (const std::string& folder : made) freshFolders_.Made(folder);
+    LogLine("target folder: " + target + (state_.Has(kSwitchNoChanges) ? " (not created: /p)" : ""));
     // The log starts with the target folder itself.
     if (log_) {
         log_->SetFolder(target);
@@ -191,11 +218,16 @@ bool InstallEngine::RunSteps() {
     ReportProgress(ProgressKind::Start);
     std::string path, version;
     if (!locator_.FindFirstVolume(path)) {
+        LogFailure("finding the first data volume", locator_.DataFolder(), 0, "not found");
         SetStatusText(kIdsCantFindData);
         return Fail();
     }
     if (!Check()) return false;
-    if (!reader_.OpenVolume(path, &version)) return Fail();
+    if (!reader_.OpenVolume(path, &version)) {
+        LogFailure("opening the data volume", path, 0, "not a readable data volume");
+        return Fail();
+    }
+    LogVolume(path, reader_.CurrentHeader());
     if (!SetVouched()) return Fail();
     if (reader_.CurrentHeader().setType == kSetTypeLinked) state_.script.SetVolumeVersion(version);
     if (!Check()) return false;
@@ -206,6 +238,7 @@ bool InstallEngine::RunSteps() {
     // Data.inf and the linked set.
     std::string label = reader_.CurrentHeader().label;
     if (!locator_.FindLinkedVolume(label, path)) {
+        LogFailure("finding the linked data set \"" + label + "\"", locator_.DataFolder(), 0, "not found");
         SetStatusText(kIdsCantFindData);
         return Fail();
     }
@@ -227,17 +260,26 @@ bool InstallEngine::RunSteps() {
         return Fail();
     }
     if (memoryRefused) {
+        LogFailure("reading Data.inf", ParentFolder(os_.Mbcs(), path), 0, "no memory to hold it");
         SetStatusText(kIdsCantFindData);
         return Fail();
     }
+    if (RunLogOn())
+        LogLine(path.empty() ? std::string("linked data set: none") : "linked data set: " + path + (state_.script.Second().header.magic != 0 ? ", with Data.inf" : ", no Data.inf"));
     if (!path.empty()) {
-        if (!reader_.OpenVolume(path, &version) || !SetVouched()) return Fail();
+        if (!reader_.OpenVolume(path, &version)) {
+            LogFailure("opening the data volume", path, 0, "not a readable data volume");
+            return Fail();
+        }
+        LogVolume(path, reader_.CurrentHeader());
+        if (!SetVouched()) return Fail();
         state_.script.SetVolumeVersion(version);
         if (!Check()) return false;
         cabinetsDone_ = 0;
         if (!ExtractAllCabinets()) return Fail();
     }
 
+    LogLine("engine: every file of the package is in place");
     SetStatusText(kIdsAboutToComplete);
     ReportProgress(ProgressKind::Finish);
     PostFinal(NOTIFY_DONE);
@@ -247,7 +289,7 @@ bool InstallEngine::RunSteps() {
 void InstallEngine::InstallWorkerMain() {
     workerRunning_ = true;
     locator_.SetNeverAsk(state_.Has(kSwitchStatusFile));
-    RunSteps();
+    if (!RunSteps() && stopRequested_) LogLine("engine: stopped at the user's request");
     // Clean-up, on every path.
     stopRequested_ = true;
     workerRunning_ = false;

@@ -111,6 +111,7 @@ private:
     ProgressThrottle throttle_;
     bool pauseMissedQuestion_ = false;
     std::uint32_t cabinetsDone_ = 0;
+    const char* decisionText_ = "";  // the run log's word for the file being placed
     std::set<std::string> foldersMade_;
     FreshFolders freshFolders_;
     // The digest of the cabinet being read, and its entry in the digest list.

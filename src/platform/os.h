@@ -40,6 +40,16 @@ struct LocalTime {
 using WindowHandle = std::uintptr_t;
 constexpr unsigned kWmInstallNotify = 0x5BA;  // WM_USER + 442
 
+// The user's interface language (a LANGID) and the ANSI code page.
+struct SystemLocale {
+    std::uint16_t uiLanguage = 0;
+    std::uint32_t codePage = 0;
+};
+
+// How the run log's file is opened: a new file only, a file made empty, or
+// the end of one that exists (made when it does not).
+enum class LogOpen { New, Replace, Append };
+
 struct OsVersion {
     bool ok = false;  // GetVersionExA succeeded
     std::uint32_t platformId = 0, major = 0, minor = 0;
@@ -241,6 +251,21 @@ public:
 
     // GetLastError: why this thread's last failed call failed.
     virtual std::uint32_t LastError() = 0;
+
+    // The run log. Its file is written only at its end (FILE_APPEND_DATA)
+    // and shared for reading, and for writing too with LogOpen::Append: the
+    // uninstaller's copy writes into the log its first process began.
+    virtual HandlePtr OpenLogFile(const std::string& path, LogOpen mode) = 0;
+    // GetExitCodeProcess of a process that has ended; false when unreadable.
+    virtual bool ProcessExitCode(Handle& process, std::uint32_t& code) = 0;
+    // FormatMessageA: the system's text for an error number, without its
+    // line end; "" when the system has none.
+    virtual std::string ErrorText(std::uint32_t error) = 0;
+    // An ANSI text of the system's code page, in UTF-8.
+    virtual std::string ToUtf8(const std::string& text) = 0;
+    // GetTempPathA without its trailing backslash: the user's %TEMP%.
+    virtual std::string TempPath() = 0;
+    virtual SystemLocale Locale() = 0;
 };
 
 // A failed lookup that proves the file, folder or key absent, as opposed to

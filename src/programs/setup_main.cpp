@@ -7,6 +7,9 @@
 #include "app/startup.h"
 #include "app/switches.h"
 #include "platform/win32/win32_os.h"
+#include "runlog/log_name.h"
+#include "runlog/run_log.h"
+#include "runlog/system_lines.h"
 #include "wizard/wizard_dialog.h"
 
 // The package digest block: a marker the vendor's tool finds it by, then a
@@ -29,13 +32,23 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     // leaves "Error" where "/s" asked for the outcome.
     cabsetup::SetStatusFileOnLibraryFailure(
         (cabsetup::ParseSwitches(os.Mbcs(), arguments) & cabsetup::kSwitchStatusFile) != 0);
+    // Every run leaves its log; its name waits for the package's key.
+    cabsetup::RunLog log(os);
+    cabsetup::SetRunLog(&log);
+    cabsetup::LogProgramStart(os, "setup.exe", arguments);
     cabsetup::SetupState& state = cabsetup::TheSetupState();
     unsigned char digestBody[256 - 16];
     for (unsigned i = 0; i < sizeof digestBody; ++i) digestBody[i] = cabsetup_package_digest_block[16 + i];
     cabsetup::StartupResult result = cabsetup::RunStartup(os, state, arguments, digestBody);
+    cabsetup::OpenRunLog(os, log, cabsetup::LogSwitchPath(arguments), state.script.First().header.uninstallKey, false);
+    int exitCode;
     if (result.outcome != cabsetup::StartupOutcome::Proceed) {
         cabsetup::ReportStartupRefusal(os, state, result);
-        return cabsetup::ExitCodeFor(result.outcome);
+        exitCode = cabsetup::ExitCodeFor(result.outcome);
+    } else {
+        exitCode = cabsetup::RunWizard(os, state);
     }
-    return cabsetup::RunWizard(os, state);
+    log.End(exitCode);
+    cabsetup::SetRunLog(nullptr);
+    return exitCode;
 }

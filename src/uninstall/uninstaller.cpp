@@ -7,6 +7,9 @@
 #include "app/paths.h"
 #include "app/startup.h"
 #include "platform/sha256.h"
+#include "runlog/log_name.h"
+#include "runlog/run_log.h"
+#include "uninstall/removal_log.h"
 
 namespace cabsetup {
 
@@ -97,7 +100,15 @@ void DeleteProgramAndFolder(Os& os, const std::string& program) {
 // has ended takes its file and folder with it.
 int RunAsCopy(Os& os, const UninstallArguments& a) {
     Os::HandlePtr parent = a.parent ? os.OpenProcess(a.parent) : nullptr;
+    LogLine("the copy that removes: " + os.ModulePath() + ", for " + a.from);
     int code = RemovePackage(os, a, a.from);
+    // The first process writes the log's last line: this copy's part ends
+    // here, before the exit code goes back.
+    if (RunLog* log = TheRunLog()) {
+        log->Line("the copy's removal ended: exit code " + std::to_string(code));
+        log->Close();
+        log->Abandon();
+    }
     if (!a.result.empty()) {
         if (Os::HandlePtr pipe = os.OpenInheritedHandle(a.result)) {
             std::uint32_t value = static_cast<std::uint32_t>(code);
@@ -145,16 +156,32 @@ int RunThroughACopy(Os& os, const UninstallArguments& a, const std::string& self
     start.commandLine = "\"" + copy + "\" \"" + a.model + "\"" + (a.unattended ? " /a" : "") + (a.status ? " /s" : "") +
                         " /asked \"/from:" + self + "\" /result:" + writeEndName +
                         " /parent:" + std::to_string(os.ProcessId());
+    RunLog* log = TheRunLog();
+    if (log && !log->Path().empty()) {
+        // The copy goes on in this log: everything so far is in the file first.
+        start.commandLine += " \"/l=" + log->Path() + "\"";
+        LogLine("starting the copy that removes: " + copy);
+        log->Close();
+    }
     Os::HandlePtr process = os.CreateProcess(start);
+    const std::uint32_t startError = process ? 0 : os.LastError();
     writeEnd.reset();  // the copy holds the only write end now: its end ends the read
     hold.reset();
+    auto resumeLog = [&] {
+        if (log && !log->Path().empty()) log->Open(log->Path(), LogOpen::Append);
+    };
     if (!process) {
+        resumeLog();
+        LogFailure("starting the copy that removes", copy, startError);
         readEnd.reset();
         return discard();
     }
     std::uint32_t value = 0;
     std::size_t got = 0;
-    if (os.Read(*readEnd, &value, sizeof value, got) && got == sizeof value) return static_cast<int>(value);
+    bool answered = os.Read(*readEnd, &value, sizeof value, got) && got == sizeof value;
+    resumeLog();
+    if (answered) return static_cast<int>(value);
+    LogFailure("the copy that removes", copy, 0, "ended without handing back an exit code");
     // The copy ended without a result: nothing holds its file any more.
     os.WaitForProcess(*process, 10000);
     process.reset();
@@ -174,6 +201,7 @@ UninstallArguments ParseUninstallArguments(std::string_view commandLine) {
         else if (lower == "/asked") a.asked = true;
         else if (lower.rfind("/from:", 0) == 0) a.from = arg.substr(6);
         else if (lower.rfind("/result:", 0) == 0) a.result = lower.substr(8);
+        else if (lower.rfind("/l=", 0) == 0) a.logPath = arg.substr(3);
         else if (lower.rfind("/parent:", 0) == 0) a.parent = static_cast<std::uint32_t>(std::strtoul(arg.c_str() + 8, nullptr, 10));
         // The registration writes the model name unquoted: a name with
         // spaces arrives in several parts.
@@ -233,7 +261,9 @@ int RemovePackage(Os& os, const UninstallArguments& a, const std::string& uninst
     const std::string target = ParentFolder(os.Mbcs(), uninstaller);
     const std::string logPath = target + "\\flist.lst";
     const std::string caption = os.LoadString(kIdsUninstallCaption);
+    LogLine("package folder: " + target + ", installed-file log " + logPath);
     auto refuse = [&](unsigned id, const std::string& insert) {
+        LogLine("removal refused or failed: " + Text(os, id, insert));
         if (!a.status) os.MessageBox(Text(os, id, insert), caption, kMbOk | kMbIconStop);
         else WriteStatusFile(os, "Error");
         return kUninstallFailed;
@@ -242,24 +272,50 @@ int RemovePackage(Os& os, const UninstallArguments& a, const std::string& uninst
     std::vector<Registration> registrations;
     // Without its registrations read whole, the log cannot be proven: it is
     // as unreadable as a log that cannot be opened.
-    if (!ReadWholeFile(os, logPath, kLogLimit, log) || !FindRegistrations(os, target, registrations))
+    if (!ReadWholeFile(os, logPath, kLogLimit, log)) {
+        LogFailure("reading the installed-file log", logPath, os.LastError());
         return refuse(kIdsLogUnreadable, logPath);
-    if (CheckLog(registrations, log) == LogTrust::Changed) return refuse(kIdsLogChanged, a.model);
+    }
+    if (!FindRegistrations(os, target, registrations)) {
+        LogFailure("reading the package's registrations", kUninstallRoot, os.LastError());
+        return refuse(kIdsLogUnreadable, logPath);
+    }
+    const LogTrust trust = CheckLog(registrations, log);
+    if (RunLogOn()) {
+        for (const Registration& r : registrations)
+            LogLine("registration: " + std::string(kUninstallRoot) + "\\" + r.key +
+                    (r.digest.empty() ? ", no log digest recorded" : ", log digest " + r.digest));
+        LogLine(trust == LogTrust::Proven     ? "installed-file log: its digest matches the registration's"
+                : trust == LogTrust::Unproven ? "installed-file log: no digest recorded; every line is proven on its own"
+                                              : "installed-file log: changed since the installation; refused whole");
+    }
+    if (trust == LogTrust::Changed) return refuse(kIdsLogChanged, a.model);
 
     PlanInputs inputs;
     inputs.target = target;
     inputs.keep = {uninstaller, logPath};
     for (const Registration& r : registrations) inputs.registrations.push_back(r.key);
     RemovalPlan plan = PlanRemoval(os, log, inputs);
+    LogRemovalPlan(plan);
     RemovalOutcome outcome = CarryOut(os, plan, target);
     outcome.failed += plan.unchecked;
+    LogRemovalOutcome(outcome);
     int code = RemovalExitCode(outcome);
     // The way back goes last: the registration with the log's digest, then
     // the log; a registration not removed whole keeps the log for the next run.
-    if (Completed(code) && !RemoveRegistration(os, plan, outcome)) code = kUninstallFailed;
+    if (Completed(code) && !RemoveRegistration(os, plan, outcome)) {
+        LogFailure("removing the registration", kUninstallRoot, os.LastError());
+        code = kUninstallFailed;
+    }
     if (Completed(code) && !os.DeleteFile(logPath) && !ProvenAbsent(os)) {
-        if (!os.DeleteAtRestart(logPath)) code = kUninstallFailed;
-        else code = kUninstallRestartNeeded;
+        const std::uint32_t error = os.LastError();
+        if (!os.DeleteAtRestart(logPath)) {
+            LogFailure("deleting the installed-file log", logPath, error);
+            code = kUninstallFailed;
+        } else {
+            LogLine("installed-file log in use: deleted at the next start");
+            code = kUninstallRestartNeeded;
+        }
     }
     if (planOut) *planOut = std::move(plan);
 
@@ -289,18 +345,41 @@ std::string MakePrivateFolder(Os& os) {
     return {};
 }
 
+void OpenUninstallLog(Os& os, const UninstallArguments& a, const std::string& self) {
+    RunLog* log = TheRunLog();
+    if (!log) return;
+    if (!a.from.empty()) {
+        if (a.logPath.empty() || !log->Open(a.logPath, LogOpen::Append)) log->Abandon();
+        return;
+    }
+    std::string key = a.model;
+    std::vector<Registration> found;
+    if (!self.empty() && FindRegistrations(os, ParentFolder(os.Mbcs(), self), found) && !found.empty())
+        key = found.front().key;
+    OpenRunLog(os, *log, a.logPath, key, true);
+}
+
 int RunUninstaller(Os& os, std::string_view commandLine) {
     const UninstallArguments a = ParseUninstallArguments(commandLine);
-    if (!a.from.empty()) return RunAsCopy(os, a);
+    if (!a.from.empty()) {
+        OpenUninstallLog(os, a, a.from);
+        return RunAsCopy(os, a);
+    }
+    const std::string self = os.ModulePath();
+    OpenUninstallLog(os, a, self);
+    if (RunLogOn())
+        LogLine("model \"" + a.model + "\"" + (a.unattended ? ", /a (unattended)" : "") + (a.status ? ", /s (status file)" : "") +
+                (a.logPath.empty() ? "" : ", /l=" + a.logPath));
 
     if (!a.unattended && !a.asked &&
         os.MessageBox(Text(os, kIdsUninstallQuestion, a.model), os.LoadString(kIdsUninstallCaption),
                       kMbYesNo | kMbIconQuestion) != kIdYes) {
+        LogLine("question answered No: nothing removed");
         if (a.status) WriteStatusFile(os, "Error");
         return kUninstallAnsweredNo;
     }
-    const std::string self = os.ModulePath();
     if (self.empty()) {
+        LogFailure("finding the uninstaller's own path", std::string_view(), os.LastError());
         if (a.status) WriteStatusFile(os, "Error");
         return kUninstallFailed;
     }
@@ -308,6 +387,7 @@ int RunUninstaller(Os& os, std::string_view commandLine) {
     if (code >= 0) return code;
     // No copy could run: remove from here, and this file and its folder at
     // the next start, which the exit code then asks for.
+    LogLine("no copy could run: removing from here, this program goes at the next start");
     code = RemovePackage(os, a, self);
     if (!Completed(code)) return code;
     os.DeleteAtRestart(self);

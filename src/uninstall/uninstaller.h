@@ -31,6 +31,7 @@ struct UninstallArguments {
     bool unattended = false;  // "/a": no question, no message of success
     bool status = false;      // "/s": the status file, no message box at all
     bool asked = false;       // the question was answered already
+    std::string logPath;      // "/l=<path>": the run log's file
     // In the copy: the original program, the pipe for the exit code and the
     // process to outlive.
     std::string from, result;
@@ -68,6 +69,13 @@ int RemovePackage(Os& os, const UninstallArguments& arguments, const std::string
 
 // The whole program for its command line; returns the exit code.
 int RunUninstaller(Os& os, std::string_view commandLine);
+
+// Opens the process's run log (when one is kept): the copy appends to the
+// log its first process began; the first process writes to /l=<path> or to
+// %TEMP%\cabsetup-<key>-uninstall-<date-time>.log, the key being the
+// package's registration in the uninstaller's folder (the model name from
+// the command line when none is found).
+void OpenUninstallLog(Os& os, const UninstallArguments& arguments, const std::string& self);
 
 // The fresh private folder the copy runs from: "<Windows>\Temp\cabsetup-<random>".
 std::string MakePrivateFolder(Os& os);

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "app/switches.h"
 #include "engine/space_check.h"
+#include "runlog/run_log.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
 #include "wizard/media_prompt_text.h"
@@ -275,6 +276,7 @@ void CWizardDlg::CancelProcedure() {
                              kMbYesNo | kMbIconQuestion);
     questionOpen_ = false;
     if (answer == kIdYes) {
+        LogLine("cancelled by the user");
         if (page == kPageCopying) {
             engine_.PauseInstallWorker(0);
             os_.Sleep(10);

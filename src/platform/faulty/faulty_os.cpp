@@ -16,8 +16,8 @@ const char* OsOpName(OsOp op) {
         "RegDeleteKey", "CoInitialize", "CreateShellLink", "SaveShellLink", "CreateProcess", "ProcessEnded",
         "PostNotify", "WindowExists", "MessageBox", "StartThread", "CopyFile", "HoldFile", "CreatePrivateDirectory",
         "RegEnumKey", "OpenProcess", "WaitForProcess", "CreatePipe", "OpenInheritedHandle", "Random", "LongPathName",
-        "DiskFreeSpace", "CreateNamedMutex", "OwnSignature",
-        "WindowsDirectory", "SystemDirectory", "Version", "ModulePath", "LoadString", "ProcessId"};
+        "DiskFreeSpace", "CreateNamedMutex", "OwnSignature", "OpenLogFile",
+        "WindowsDirectory", "SystemDirectory", "Version", "ModulePath", "LoadString", "ProcessId", "ProcessExitCode", "TempPath"};
     int i = static_cast<int>(op);
     return i >= 0 && i < kOsOpCount ? kNames[i] : "?";
 }
@@ -247,5 +247,13 @@ Os::HandlePtr FaultyOs::OpenInheritedHandle(const std::string& name) {
     return Fails(OsOp::OpenInheritedHandle) ? nullptr : inner_.OpenInheritedHandle(name);
 }
 bool FaultyOs::Random(void* buffer, std::size_t size) { return !Fails(OsOp::Random) && inner_.Random(buffer, size); }
+
+Os::HandlePtr FaultyOs::OpenLogFile(const std::string& path, LogOpen mode) {
+    return Fails(OsOp::OpenLogFile) ? nullptr : inner_.OpenLogFile(path, mode);
+}
+bool FaultyOs::ProcessExitCode(Handle& process, std::uint32_t& code) {
+    return !Fails(OsOp::ProcessExitCode) && inner_.ProcessExitCode(process, code);
+}
+std::string FaultyOs::TempPath() { return Fails(OsOp::TempPath) ? "" : inner_.TempPath(); }
 
 }  // namespace cabsetup

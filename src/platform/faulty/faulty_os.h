@@ -24,10 +24,10 @@ enum class OsOp {
     PostNotify, WindowExists, MessageBox, StartThread,
     CopyFile, HoldFile, CreatePrivateDirectory, RegEnumKey, OpenProcess, WaitForProcess, CreatePipe,
     OpenInheritedHandle, Random, LongPathName,
-    DiskFreeSpace, CreateNamedMutex, OwnSignature,
+    DiskFreeSpace, CreateNamedMutex, OwnSignature, OpenLogFile,
     // Queries whose failure is an empty or zero answer; never counted by
     // FailNthOfAny, failed only by name.
-    WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString, ProcessId,
+    WindowsDirectory, SystemDirectory, Version, ModulePath, LoadString, ProcessId, ProcessExitCode, TempPath,
     Count
 };
 constexpr int kOsOpCount = static_cast<int>(OsOp::Count);
@@ -128,6 +128,12 @@ public:
     // The error of an injected failure (access denied: it proves nothing
     // absent), else the wrapped system's.
     std::uint32_t LastError() override;
+    HandlePtr OpenLogFile(const std::string& path, LogOpen mode) override;
+    bool ProcessExitCode(Handle& process, std::uint32_t& code) override;
+    std::string ErrorText(std::uint32_t error) override { return inner_.ErrorText(error); }
+    std::string ToUtf8(const std::string& text) override { return inner_.ToUtf8(text); }
+    std::string TempPath() override;
+    SystemLocale Locale() override { return inner_.Locale(); }
 
 private:
     struct Plan {

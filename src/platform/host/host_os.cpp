@@ -1,5 +1,8 @@
 #include "platform/host/host_os.h"
 
+#include <cerrno>
+#include <iconv.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cctype>
@@ -646,7 +649,7 @@ Os::HandlePtr HostOs::CreateProcess(const ProcessStart& start) {
     if (!fs::is_regular_file(PathKey(start.application), ec) ||
         (!start.currentDir.empty() && !fs::is_directory(PathKey(start.currentDir), ec)))
         return nullptr;
-    processes_.push_back({start, processPolls_});
+    processes_.push_back({start, processPolls_, processExitCode_});
     auto process = std::make_unique<HostProcess>(processes_.size() - 1);
     if (runner_) runner_(start);
     return process;
@@ -782,6 +785,62 @@ bool HostOs::Random(void* buffer, std::size_t size) {
         out[i] = static_cast<unsigned char>(random_ >> 32);
     }
     return true;
+}
+
+Os::HandlePtr HostOs::OpenLogFile(const std::string& path, LogOpen mode) {
+    std::lock_guard lock(filesMutex_);
+    if (TooLong(path)) return nullptr;
+    const char* how = mode == LogOpen::New ? "wbx" : mode == LogOpen::Replace ? "wb" : "ab";
+    std::FILE* f = std::fopen(HostPath(path).c_str(), how);
+    if (!f) {
+        lastError = errno == EEXIST ? 80 : errno == ENOENT ? kErrorPathNotFound : kErrorAccessDenied;
+        return nullptr;
+    }
+    return std::make_unique<HostFile>(f);
+}
+
+bool HostOs::ProcessExitCode(Handle& process, std::uint32_t& code) {
+    code = processes_.at(static_cast<HostProcess&>(process).index).exitCode;
+    return true;
+}
+
+std::string HostOs::ErrorText(std::uint32_t error) {
+    switch (error) {
+    case 2: return "The system cannot find the file specified.";
+    case 3: return "The system cannot find the path specified.";
+    case 5: return "Access is denied.";
+    case 32: return "The process cannot access the file because it is being used by another process.";
+    case 80: return "The file exists.";
+    case 112: return "There is not enough space on the disk.";
+    case 206: return "The filename or extension is too long.";
+    default: return std::string();
+    }
+}
+
+std::string HostOs::ToUtf8(const std::string& text) {
+    const std::string from = "CP" + std::to_string(codePage_.Number());
+    iconv_t cd = iconv_open("UTF-8", from.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return text;
+    std::string out(text.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* o = out.data();
+    std::size_t outLeft = out.size();
+    while (inLeft > 0 && iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<std::size_t>(-1)) {
+        if (errno != EILSEQ && errno != EINVAL) break;
+        // A byte the code page does not define reads as the system would show it: a question mark.
+        *o++ = '?';
+        --outLeft;
+        ++in;
+        --inLeft;
+    }
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+SystemLocale HostOs::Locale() {
+    return {static_cast<std::uint16_t>(korean_ ? 0x0412 : 0x0409), static_cast<std::uint32_t>(codePage_.Number())};
 }
 
 }  // namespace cabsetup

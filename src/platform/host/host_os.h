@@ -25,6 +25,7 @@ struct RecordedLink {
 struct RecordedProcess {
     ProcessStart start;
     int pollsLeft = 0;  // ProcessEnded answers false this many times
+    std::uint32_t exitCode = 0;
 };
 
 struct RecordedMessage {
@@ -96,6 +97,10 @@ public:
     const std::vector<RecordedProcess>& Processes() const { return processes_; }
     // Every later program runs for this many ProcessEnded polls.
     void SetProcessPolls(int polls) { processPolls_ = polls; }
+    // Every later program ends with this exit code.
+    void SetProcessExitCode(std::uint32_t code) { processExitCode_ = code; }
+    // The user's %TEMP%, as TempPath answers it.
+    void SetTempPath(const std::string& windowsPath) { tempPath_ = windowsPath; }
     // COM already initialised on the thread (CoInitialize answers S_FALSE) or not.
     void SetComInitialised(bool initialised) { coInitializeCalls_ = initialised ? 1 : 0; }
     // A short (8.3) name: the full short path and the long one it stands for
@@ -191,6 +196,14 @@ public:
     bool WindowExists(WindowHandle) override { return !windowGone_; }
     void PumpSentMessages() override {}
     std::uint32_t LastError() override;
+    HandlePtr OpenLogFile(const std::string& path, LogOpen mode) override;
+    bool ProcessExitCode(Handle& process, std::uint32_t& code) override;
+    // A fixed English text for the errors the sandbox reports, as the
+    // system's would read; the number alone for others.
+    std::string ErrorText(std::uint32_t error) override;
+    std::string ToUtf8(const std::string& text) override;
+    std::string TempPath() override { return tempPath_; }
+    SystemLocale Locale() override;
 
 private:
     struct Key {
@@ -233,6 +246,8 @@ private:
     std::vector<RecordedLink> links_;
     std::vector<RecordedProcess> processes_;
     int processPolls_ = 0, coInitializeCalls_ = 0;
+    std::uint32_t processExitCode_ = 0;
+    std::string tempPath_ = "C:\\TEMP";
     std::atomic<bool> windowGone_{false};
     std::vector<std::pair<std::string, std::string>> shortNames_;  // lower-cased short path, long path
     std::set<std::string> privateFolders_;

@@ -340,10 +340,12 @@ private:
 
 Os::HandlePtr Win32Os::CreateShellLink() {
     IShellLinkA* link = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link))) ||
-        !link)
+    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&link));
+    if (FAILED(hr) || !link) {
+        SetLastError(static_cast<DWORD>(hr));  // COM answers in its result: kept where LastError reads
         return nullptr;
+    }
     return std::make_unique<ShellLinkHandle>(link);
 }
 
@@ -355,14 +357,20 @@ bool Win32Os::SaveShellLink(Handle& handle, const ShellLinkData& data, const std
     link->SetHotkey(0);
     link->SetIconLocation(data.iconPath.c_str(), data.iconIndex);
     IPersistFile* file = nullptr;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) || !file) return false;
+    HRESULT hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+    if (FAILED(hr) || !file) {
+        SetLastError(static_cast<DWORD>(hr));
+        return false;
+    }
     // The caller refuses paths of MAX_PATH or more: a cut path would be another file.
     WCHAR wide[MAX_PATH] = {};
-    bool ok = linkPath.size() < MAX_PATH &&
-              MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH) > 0 &&
-              file->Save(wide, TRUE) == S_OK;
+    hr = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    if (linkPath.size() < MAX_PATH && MultiByteToWideChar(CP_ACP, 0, linkPath.c_str(), -1, wide, MAX_PATH) > 0)
+        hr = file->Save(wide, TRUE);
     file->Release();
-    return ok;
+    // COM answers in its result, not through GetLastError: kept there for LastError.
+    SetLastError(static_cast<DWORD>(hr));
+    return hr == S_OK;
 }
 
 Os::HandlePtr Win32Os::CreateProcess(const ProcessStart& start) {
@@ -688,6 +696,64 @@ void RestrictDllSearchPath() {
         reinterpret_cast<SetDefaultDirs>(reinterpret_cast<void*>(p))(0x00000800 /* LOAD_LIBRARY_SEARCH_SYSTEM32 */);
     if (FARPROC p = GetProcAddress(kernel, "SetDllDirectoryA"))
         reinterpret_cast<SetDllDir>(reinterpret_cast<void*>(p))("");
+}
+
+Os::HandlePtr Win32Os::OpenLogFile(const std::string& path, LogOpen mode) {
+    // Written only at its end, so two processes appending never overwrite
+    // each other; readable by anyone while the run goes on.
+    DWORD share = FILE_SHARE_READ | (mode == LogOpen::Append ? FILE_SHARE_WRITE : 0);
+    DWORD disposition = mode == LogOpen::New ? CREATE_NEW : mode == LogOpen::Replace ? CREATE_ALWAYS : OPEN_ALWAYS;
+    HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    return std::make_unique<Win32Handle>(Win32Handle::Kind::File, h);
+}
+
+bool Win32Os::ProcessExitCode(Handle& process, std::uint32_t& code) {
+    DWORD value = 0;
+    if (!GetExitCodeProcess(Raw(process), &value)) return false;
+    code = value;
+    return true;
+}
+
+std::string Win32Os::ErrorText(std::uint32_t error) {
+    char buffer[512];
+    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, buffer,
+                             sizeof buffer, nullptr);
+    std::string text(buffer, n);
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+}
+
+std::string Win32Os::ToUtf8(const std::string& text) {
+    if (text.empty()) return text;
+    int chars = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (chars <= 0) return text;
+    std::vector<WCHAR> wide(static_cast<std::size_t>(chars));
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), chars);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return text;
+    std::string out(static_cast<std::size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), chars, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::string Win32Os::TempPath() {
+    char buffer[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof buffer, buffer);
+    if (n == 0 || n >= sizeof buffer) return {};
+    std::string path(buffer, n);
+    if (path.size() > 3 && path.back() == '\\') path.pop_back();
+    return path;
+}
+
+SystemLocale Win32Os::Locale() {
+    // GetUserDefaultUILanguage is Windows 2000's; earlier systems' interface
+    // speaks the language of their default locale.
+    using GetUiLanguageFn = LANGID(WINAPI*)();
+    static const auto getUi = reinterpret_cast<GetUiLanguageFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetUserDefaultUILanguage")));
+    return {getUi ? getUi() : GetUserDefaultLangID(), GetACP()};
 }
 
 }  // namespace cabsetup

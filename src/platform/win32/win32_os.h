@@ -78,6 +78,12 @@ public:
     bool WindowExists(WindowHandle window) override;
     void PumpSentMessages() override;
     std::uint32_t LastError() override;
+    HandlePtr OpenLogFile(const std::string& path, LogOpen mode) override;
+    bool ProcessExitCode(Handle& process, std::uint32_t& code) override;
+    std::string ErrorText(std::uint32_t error) override;
+    std::string ToUtf8(const std::string& text) override;
+    std::string TempPath() override;
+    SystemLocale Locale() override;
 
     // The window that owns the program's message boxes (the wizard once it exists).
     void SetOwnerWindow(WindowHandle owner) { owner_ = owner; }
