@@ -143,14 +143,17 @@ void BackgroundWriter::Handle(Item& item) {
         File& f = *current_;
         if (Failed()) break;  // undone like the file that failed
         f.handle = os_.CreateHidden(f.fresh);
+        // Taken at once: the look at a leftover below sets an error of its own.
+        std::uint32_t error = f.handle ? 0 : os_.LastError();
         std::uint32_t leftover = 0;
         if (!f.handle && os_.GetAttributes(f.fresh, leftover) && !(leftover & kAttrDirectory)) {
             // One left read-only by a run that crashed cannot be overwritten as it is.
             os_.SetAttributes(f.fresh, 0);
             f.handle = os_.CreateHidden(f.fresh);
+            if (!f.handle) error = os_.LastError();
         }
         f.ok = f.handle != nullptr;
-        if (!f.ok) f.error = os_.LastError();
+        if (!f.ok) f.error = error;
         break;
     }
     case Item::Data: {

@@ -28,6 +28,7 @@ std::uint64_t RunLog::Elapsed() const {
 }
 
 bool RunLog::Open(const std::string& path, LogOpen mode) {
+    Close();  // one file, one flusher at a time
     std::lock_guard write(writeMutex_);
     file_ = os_.OpenLogFile(path, mode);
     if (!file_) return false;

@@ -179,7 +179,7 @@ protected:
         WriteFile("C:\\Program Files\\Tool\\a.exe", "older");
         MakeFolder("C:\\WINDOWS\\temp");
         ASSERT_EQ(RunStartup(os_, state_, noChanges ? "/a /p /s" : "/a /s").outcome, StartupOutcome::Proceed);
-        ASSERT_TRUE(runLog_.Open(kLogPath, LogOpen::Replace));
+        ASSERT_TRUE(TheRunLog()->Open(kLogPath, LogOpen::Replace));
         state_.folders.targetDir = "C:\\Program Files\\Tool";
         ScriptHalf first = ToolScript();
         RegistryRecord r;
@@ -288,8 +288,8 @@ TEST_F(RunLogInstall, AFailedStepNamesTheSystemsError) {
         log_ = CInstallLog();
         state_ = SetupState();
         os_.Reset();
+        host_.SetComInitialised(false);  // each case's completion step is the thread's first
         Arrange(false);
-        ASSERT_TRUE(log.Open(kLogPath, LogOpen::Replace));
         os_.FailNth(c.op, c.nth);
         EXPECT_FALSE(RunToTheEnd());
         log.End(1603);
