@@ -171,3 +171,44 @@ PY
   rm -f "$bench/requests.txt"
 fi
 INNER
+
+# The run log's cost: setup.exe /a /s on the largest set, as built and from a
+# build with the log compiled out (CABSETUP_RUN_LOG=OFF: no lines, no file,
+# no flusher), alternating, 5 runs each; at most 2 % apart.
+largest=$(for set in $sets; do echo "${set%%:*} $set"; done | sort -n | tail -n 1 | cut -d' ' -f2)
+cmake --preset win64 -B build/win64-nolog -DCABSETUP_RUN_LOG=OFF >/dev/null
+cmake --build build/win64-nolog -j2 --target setup >/dev/null
+xvfb-run -a -s "-screen 0 1024x768x24" bash -s -- "$largest" <<'INNER'
+set -euo pipefail
+source scripts/common.sh
+wine_session_start
+trap wine_session_stop EXIT
+files=${1%%:*} mib=${1##*:}
+work="build/bench/payload-$files-$mib"
+[ -f "$work/manifest.toml" ] || python3 bench/gen_payload.py "$work" "$files" "$mib"
+seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); python3 -c "print($e - $s)"; }
+setup_target="$WINEPREFIX/drive_c/Program Files/Bench"
+declare -A times
+for variant in log nolog; do
+  exe=build/win64/src/setup.exe
+  [ $variant = nolog ] && exe=build/win64-nolog/src/setup.exe
+  build/release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$WINEPREFIX/drive_c/bench/log-$variant" --clean -q \
+    --setup-exe "$exe" >/dev/null
+done
+for run in 1 2 3 4 5; do
+  for variant in log nolog; do
+    rm -rf "$setup_target"
+    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
+    times[$variant]+="$(seconds env -C "$WINEPREFIX/drive_c/bench/log-$variant" "$wine64" setup.exe /a /s) "
+  done
+done
+python3 - "${times[log]}" "${times[nolog]}" <<'PY'
+import statistics, sys
+log, nolog = (sorted(map(float, a.split())) for a in sys.argv[1:3])
+print(f"  run log: setup.exe /a /s with the log: min {log[0]:.2f} s, median {statistics.median(log):.2f} s; "
+      f"without: min {nolog[0]:.2f} s, median {statistics.median(nolog):.2f} s; "
+      f"cost {100 * (statistics.median(log) / statistics.median(nolog) - 1):+.1f} % (goal <= 2 %)")
+PY
+rm -rf "$setup_target"
+INNER
+

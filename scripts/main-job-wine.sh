@@ -14,6 +14,14 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\ExampleHello
 rm -rf "$demo" "$target"
 "$wine64" reg delete "$uninstall" /f >/dev/null 2>&1 || true
 mkdir -p "$demo/empty"
+# The newest run log of that name in the user's %TEMP%, as an administrator finds it.
+runlog() {
+  local log
+  log=$(find "$drive_c/users" -path '*/Temp/*' -name "cabsetup-$1*.log" -printf '%T@ %p\n' 2>/dev/null | sort -n | tail -n 1 | cut -d' ' -f2-)
+  if [ -z "$log" ]; then echo "   run log: none found"; return; fi
+  echo "   run log (%TEMP%\\$(basename "$log")):"
+  sed '1s/^\xEF\xBB\xBF//; s/\r$//; s/^/      /' "$log"
+}
 cp build/win64/src/setup.exe "$demo/empty/setup.exe"
 # A batch file reports the program's whole exit code (Linux sees only its low byte).
 runner='@echo off\r\ncd /d %%~dp0\r\nsetup.exe %%*\r\necho exit code %%errorlevel%%\r\n'
@@ -57,6 +65,7 @@ registered() {
   echo "   the program it ran left: $(tr -d '\r' <"$drive_c/windows/temp/hello-ran.txt" 2>/dev/null || echo nothing)"
   echo "   flist.lst:"
   sed 's/^/      /' "$target/flist.lst"
+  runlog "ExampleHello-2"
   echo
   echo "== setup.exe /a /s installs examples/hello-update over it:"
   run 'C:\cabsetup-demo\hello-update\run.bat' /a /s | sed 's/^/   /'
@@ -76,6 +85,7 @@ registered() {
   echo "   left in the target folder (the user's file was never logged):"
   (cd "$target" 2>/dev/null && find . -mindepth 1 -printf '      %P\n' | sort) || echo "      (the folder is gone)"
   registered
+  runlog "ExampleHello-uninstall-"
   echo
   echo "== setup.exe /a /s with no setup.inf:"
   run 'C:\cabsetup-demo\empty\run.bat' /a /s | sed 's/^/   /'

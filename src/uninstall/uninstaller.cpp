@@ -180,6 +180,8 @@ int RunThroughACopy(Os& os, const UninstallArguments& a, const std::string& self
     std::size_t got = 0;
     bool answered = os.Read(*readEnd, &value, sizeof value, got) && got == sizeof value;
     resumeLog();
+    // The copy wrote the status file; the log's last line says what it holds.
+    if (answered && a.status && log) log->NoteStatusFile(Completed(static_cast<int>(value)) ? "Success" : "Error");
     if (answered) return static_cast<int>(value);
     LogFailure("the copy that removes", copy, 0, "ended without handing back an exit code");
     // The copy ended without a result: nothing holds its file any more.
