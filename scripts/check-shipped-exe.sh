@@ -2,14 +2,16 @@
 # Static checks of a built setup.exe or uninstall.exe: it imports only system
 # DLLs, its resources hold both string tables, the manifest and the icon
 # (setup.exe also its three dialogs and the header picture), and the shipped
-# i686 build stays small (setup.exe 300 KiB, uninstall.exe 150 KiB).
+# i686 build stays small (setup.exe 300 KiB, uninstall.exe 176 KiB).
 # Usage: check-shipped-exe.sh EXE ARCH(i686|x86_64) [setup|uninstall]
 set -euo pipefail
 exe=$1 arch=$2 kind=${3:-setup}
 if [ "$kind" = setup ]; then
   ids='60[0-9][0-9]' strings=54 first=6002 last=6062 limit=307200
 else
-  ids='610[0-9]' strings=7 first=6101 last=6107 limit=153600
+  # 150 KiB until it kept a run log (its lines, the flusher thread and the
+  # file's UTF-8 conversion took it to 169 KiB); room for a little more.
+  ids='610[0-9]' strings=7 first=6101 last=6107 limit=180224
 fi
 objdump=$arch-w64-mingw32-objdump
 windres=$arch-w64-mingw32-windres
