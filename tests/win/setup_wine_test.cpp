@@ -3,6 +3,8 @@
 // what lands on disk, in the registry and in the shell is read back.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "platform/win32/windows_clean.h"
 #include <objbase.h>
 #include <shlobj.h>
@@ -690,6 +692,87 @@ TEST_F(SignedHello, ACabinetChangedMidwayPutsTheOldFileBack) {
     EXPECT_EQ(wine::ReadText(level1 + ".cabsetup-new"), "<missing>");
     EXPECT_EQ(wine::ReadText(level1 + ".cabsetup-old"), "<missing>");
     EXPECT_EQ(wine::ReadText(std::string(kTarget) + "\\bin\\hello.exe"), "Hello main module 1.2\r\n");
+}
+
+
+// The run logs of the package in the temporary folder, as names.
+std::vector<std::string> LogsInTemp(const std::string& prefix) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((std::string(temp) + prefix + "*.log").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do names.push_back(std::string(temp) + found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+// What every log must be, however its run ended: UTF-8 with a byte-order
+// mark and whole lines, each beginning with its milliseconds.
+void ExpectWholeTimedLines(const std::string& log) {
+    ASSERT_GE(log.size(), 3u);
+    EXPECT_EQ(log.substr(0, 3), "\xEF\xBB\xBF");
+    ASSERT_EQ(log.substr(log.size() - 2), "\r\n");
+    std::size_t at = 3, lines = 0;
+    while (at < log.size()) {
+        std::size_t end = log.find("\r\n", at);
+        std::string line = log.substr(at, end - at);
+        std::size_t digits = line.find_first_not_of(' ');
+        EXPECT_TRUE(digits != std::string::npos && std::isdigit(static_cast<unsigned char>(line[digits]))) << line;
+        at = end + 2, ++lines;
+    }
+    EXPECT_GT(lines, 5u);
+}
+
+// Every run leaves its log in the temporary folder, naming every file it
+// placed and ending with its exit code; "/l=" puts it where it is asked.
+TEST_F(HelloPackages, EveryRunLeavesALogNamingEveryFile) {
+    for (const std::string& old : LogsInTemp("cabsetup-ExampleHello-")) DeleteFileA(old.c_str());
+    ASSERT_EQ(Run("pkg", "/a /s").exitCode, 0u);
+    std::vector<std::string> logs = LogsInTemp("cabsetup-ExampleHello-");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string log = wine::ReadText(logs[0]);
+    ExpectWholeTimedLines(log);
+    std::vector<std::string> files = FlistLines(wine::ReadText(std::string(kTarget) + "\\flist.lst"));
+    int named = 0;
+    for (const std::string& line : files) {
+        if (line.rfind("FILE    ", 0) != 0 || line.back() == '\\') continue;
+        EXPECT_NE(log.find(line.substr(8)), std::string::npos) << line;
+        ++named;
+    }
+    EXPECT_GE(named, 5);
+    EXPECT_NE(log.find("end: exit code 0, status file "), std::string::npos);
+    DeleteFileA(logs[0].c_str());
+
+    // The removal, logged where asked.
+    const std::string asked = folder_ / "removal.log";
+    wine::SetupRun run = wine::RunAndAnswerBoxes(std::string(kTarget) + "\\uninstall.exe", "Hello /a /s /l=" + asked,
+                                                 folder_ / "pkg", 90000, true);
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string removal = wine::ReadText(asked);
+    ExpectWholeTimedLines(removal);
+    EXPECT_NE(removal.find("end: exit code 0"), std::string::npos);
+    EXPECT_TRUE(LogsInTemp("cabsetup-ExampleHello-uninstall-").empty());
+}
+
+// A run killed while its wizard waits leaves everything it logged up to
+// its last second: whole lines, no end line.
+TEST_F(HelloPackages, ARunKilledMidwayLeavesAReadableLog) {
+    const std::string asked = folder_ / "killed.log";
+    wine::DrivenSetup setup;
+    ASSERT_TRUE(setup.Start(folder_ / "pkg\\setup.exe", "/l=" + asked, folder_ / "pkg"));
+    bool shown = setup.WaitForWizard();
+    Sleep(1500);  // past the log's flush interval
+    EXPECT_EQ(setup.WaitForExit(1), 9999u);  // still waiting on its wizard: killed
+    ASSERT_TRUE(shown);
+    const std::string log = wine::ReadText(asked);
+    ASSERT_NE(log, "<missing>");
+    ExpectWholeTimedLines(log);
+    EXPECT_NE(log.find("setup.exe"), std::string::npos);
+    EXPECT_EQ(log.find("end: exit code"), std::string::npos);
 }
 
 }  // namespace
