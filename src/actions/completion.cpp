@@ -7,6 +7,7 @@
 #include "app/paths.h"
 #include "app/startup.h"
 #include "app/switches.h"
+#include "platform/date_text.h"
 #include "platform/sha256.h"
 #include "runlog/run_log.h"
 
@@ -21,14 +22,6 @@ std::string InstalledVersion(const SetupState& state) {
     const ScriptHeader& h = state.script.First().header;
     if (h.setupKind == kSetupKindFull && !h.versionFromVolume.empty()) return state.script.VolumeVersion();
     return h.modelVersion;
-}
-
-// "yyyymmdd", as the list of programs reads an installation date.
-std::string DateText(const LocalTime& t) {
-    char text[8];
-    int value = (t.year % 10000) * 10000 + (t.month % 100) * 100 + t.day % 100;
-    for (int i = 7; i >= 0; --i, value /= 10) text[i] = static_cast<char>('0' + value % 10);
-    return std::string(text, 8);
 }
 
 // The staged main module takes its target's place by renames only: the old
@@ -146,7 +139,7 @@ bool BuildUninstallValues(const SetupState& state, const LocalTime& today, std::
              add("InstallLocation", target, 1) && add("QuietUninstallString", uninstaller + " /a /s", 1) &&
              addNumber("EstimatedSize", kib > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(kib)) &&
              add("DisplayIcon", h.mainModuleTarget.empty() ? target + "\\uninstall.exe" : h.mainModuleTarget, 1) &&
-             addNumber("NoModify", 1) && addNumber("NoRepair", 1) && add("InstallDate", DateText(today), 1);
+             addNumber("NoModify", 1) && addNumber("NoRepair", 1) && add("InstallDate", DateDigits(today), 1);
     } else if (ok) {
         ok = add("DisplayVersion", InstalledVersion(state), 1) &&
              (h.displayName.empty() || add("DisplayName", h.displayName, 1));

@@ -1,27 +1,13 @@
 #include "engine/workspace.h"
 
 #include "app/paths.h"
+#include "platform/date_text.h"
 
 namespace cabsetup {
 
-namespace {
-
-// Zero-padded decimal digits; the printf family would cost setup.exe its
-// whole floating-point formatter.
-void AppendDigits(std::string& out, int value, int width) {
-    char digits[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
-    out.append(digits, static_cast<std::size_t>(width));
-}
-
-}  // namespace
-
 std::string CreateWorkspace(Os& os, const std::string& baseFolder, std::string* failedFolder) {
     LocalTime t = os.Now();
-    std::string path = baseFolder + "\\_setup_";
-    AppendDigits(path, t.year % 10000, 4);
-    for (int part : {t.month, t.day, t.hour, t.minute, t.second}) AppendDigits(path, part % 100, 2);
-    path += '_';
+    std::string path = baseFolder + "\\_setup_" + DateDigits(t) + TimeDigits(t) + '_';
     if (failedFolder) *failedFolder = baseFolder;
     if (!CreateFolderPath(os, baseFolder)) return {};
     for (int attempt = 1; attempt <= 100; ++attempt) {

@@ -1,14 +1,10 @@
 #include "runlog/log_name.h"
 
+#include "platform/date_text.h"
+
 namespace cabsetup {
 
 namespace {
-
-void AppendDigits(std::string& out, int value, int width) {
-    char digits[8];
-    for (int i = width - 1; i >= 0; --i, value /= 10) digits[i] = static_cast<char>('0' + value % 10);
-    out.append(digits, static_cast<std::size_t>(width));
-}
 
 bool FitsAFileName(char c) {
     const unsigned char u = static_cast<unsigned char>(c);
@@ -28,13 +24,7 @@ std::string LogFileName(const CodePage& cp, std::string_view key, bool uninstall
         i += n;
     }
     if (uninstaller) name += "-uninstall";
-    name += '-';
-    AppendDigits(name, t.year % 10000, 4);
-    AppendDigits(name, t.month % 100, 2);
-    AppendDigits(name, t.day % 100, 2);
-    name += '-';
-    for (int part : {t.hour, t.minute, t.second}) AppendDigits(name, part % 100, 2);
-    return name + ".log";
+    return name + '-' + DateDigits(t) + '-' + TimeDigits(t) + ".log";
 }
 
 std::string LogSwitchPath(std::string_view line) {
@@ -67,7 +57,12 @@ bool OpenRunLog(Os& os, RunLog& log, const std::string& switchPath, std::string_
     const std::string stem = folder + "\\" + name.substr(0, name.size() - 4);
     // Two runs in one second keep a log each.
     for (int attempt = 1; attempt <= 20; ++attempt) {
-        std::string path = stem + (attempt == 1 ? std::string() : "-" + std::to_string(attempt)) + ".log";
+        std::string path = stem;
+        if (attempt != 1) {
+            path += '-';
+            path += std::to_string(attempt);
+        }
+        path += ".log";
         if (log.Open(path, LogOpen::New)) return true;
         if (os.LastError() != 80 && os.LastError() != 183) break;  // ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS
     }

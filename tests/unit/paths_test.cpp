@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/paths.h"
+#include "platform/date_text.h"
 #include "host_sandbox.h"
 
 namespace cabsetup {
@@ -101,6 +102,22 @@ TEST_F(RegistryReadTest, ValueLengthsAndAccess) {
     // Readable, but not with full access: reads as absent.
     host_.DenyFullAccess(RegRoot::LocalMachine, key);
     EXPECT_EQ(ReadRegistryString(os_, RegRoot::LocalMachine, key, "v254"), "");
+}
+
+TEST(DateText, DigitsOnlyZeroPaddedAndCut) {
+    struct Case {
+        LocalTime t;
+        const char* date;
+        const char* time;
+    } cases[] = {
+        {{2026, 12, 8, 6, 2, 5}, "20261208", "060205"},
+        {{1999, 1, 31, 23, 59, 59}, "19990131", "235959"},
+        {{12345, 10, 1, 0, 0, 0}, "23451001", "000000"},  // never wider than its field
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DateDigits(c.t), c.date);
+        EXPECT_EQ(TimeDigits(c.t), c.time);
+    }
 }
 
 }  // namespace
