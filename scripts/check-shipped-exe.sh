@@ -2,12 +2,14 @@
 # Static checks of a built setup.exe or uninstall.exe: it imports only system
 # DLLs, its resources hold both string tables, the manifest and the icon
 # (setup.exe also its three dialogs and the header picture), and the shipped
-# i686 build stays small (setup.exe 300 KiB, uninstall.exe 176 KiB).
+# i686 build stays small (setup.exe 320 KiB, uninstall.exe 176 KiB).
 # Usage: check-shipped-exe.sh EXE ARCH(i686|x86_64) [setup|uninstall]
 set -euo pipefail
 exe=$1 arch=$2 kind=${3:-setup}
 if [ "$kind" = setup ]; then
-  ids='60[0-9][0-9]' strings=54 first=6002 last=6062 limit=307200
+  # 300 KiB until it kept a run log and checked a signed package's digests
+  # (together they took it to 302 KiB); room for a little more.
+  ids='60[0-9][0-9]' strings=54 first=6002 last=6062 limit=327680
 else
   # 150 KiB until it kept a run log (its lines, the flusher thread and the
   # file's UTF-8 conversion took it to 169 KiB); room for a little more.
