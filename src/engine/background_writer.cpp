@@ -216,27 +216,25 @@ bool BackgroundWriter::Write(const unsigned char* data, std::size_t size) {
         size -= piece;
         if (filled_ == kBufferSize) {
             // A full buffer goes at once, with whatever was gathered before it.
-            Item full{Item::Data};
-            full.buffer = filling_;
-            full.offset = pieceStart_;
-            full.size = filled_ - pieceStart_;
-            Add(std::move(full));
-            pieceStart_ = filled_;
+            AddGathered();
             HandOver();
         }
     }
     return !Failed();
 }
 
+// What was gathered into the filling buffer since its last piece went.
+void BackgroundWriter::AddGathered() {
+    Item piece{Item::Data};
+    piece.buffer = filling_;
+    piece.offset = pieceStart_;
+    piece.size = filled_ - pieceStart_;
+    Add(std::move(piece));
+    pieceStart_ = filled_;
+}
+
 void BackgroundWriter::End(bool whole) {
-    if (haveBuffer_ && filled_ > pieceStart_) {
-        Item last{Item::Data};
-        last.buffer = filling_;
-        last.offset = pieceStart_;
-        last.size = filled_ - pieceStart_;
-        Add(std::move(last));
-        pieceStart_ = filled_;
-    }
+    if (haveBuffer_ && filled_ > pieceStart_) AddGathered();
     Item close{Item::Close};
     close.whole = whole;
     Add(std::move(close));

@@ -82,6 +82,7 @@ private:
     void Run();
     // Gives the gathered batch to the writer's thread (or writes it here,
     // without one).
+    void AddGathered();
     void HandOver();
     void Handle(Item& item);
     void Add(Item item) { batch_.push_back(std::move(item)); }
