@@ -42,6 +42,31 @@ mksetup verify "$work/hello2" --ca "$work/cert.pem" | grep -qx "setup.exe: signe
 if CABSETUP_SIGN_PASSWORD=wrong mksetup build examples/hello/manifest.toml -o "$work/hello3" --clean -q \
   --sign-pkcs12 "$work/vendor.p12" >/dev/null 2>&1; then fail "a wrong password signed"; fi
 
+# mksetup try from the installed package, straight from the example's
+# manifest folder. This machine runs only x86_64 Windows programs, so the
+# win64 build's setup.exe, uninstall.exe and driver stand in for the
+# installed i686 ones; everything else is the installed mksetup's.
+win64=build/win64
+[ -f "$win64/src/setup.exe" ] && [ -f "$win64/tools/drive/cabsetup-drive.exe" ] ||
+  fail "no win64 build beside the source (build the win64 preset first): mksetup try cannot run here"
+before=$(ls -d "${TMPDIR:-/tmp}"/mksetup-* 2>/dev/null || true)
+mksetup try examples/hello --report "$work/try" --setup-exe "$win64/src/setup.exe" \
+    --uninstall-exe "$win64/src/uninstall.exe" --driver "$win64/tools/drive/cabsetup-drive.exe" \
+    >"$work/try.txt" 2>&1 || fail "mksetup try: $(tail -n 20 "$work/try.txt")"
+grep -qx "building examples/hello/manifest.toml" "$work/try.txt" || fail "try did not build the manifest first"
+grep -qx "passed: $work/try/index.html" "$work/try.txt" || fail "$(tail -n 5 "$work/try.txt")"
+python3 - "$work/try/report.json" <<'PY' || fail "the report lacks a page's picture"
+import json, os, sys
+report = json.load(open(sys.argv[1]))
+wizards = [r for r in report["runs"] if r["kind"] == "wizard"]
+assert sorted(r["language"] for r in wizards) == ["en", "ko"], wizards
+for r in wizards:
+    pictures = [p for p in r["pages"] if os.path.getsize(os.path.join(os.path.dirname(sys.argv[1]), p["picture"])) > 0]
+    assert len(pictures) == 5, (r["language"], r["pages"])
+assert not report["failed"], report["failed"]
+PY
+[ "$(ls -d "${TMPDIR:-/tmp}"/mksetup-* 2>/dev/null || true)" = "$before" ] || fail "try left a folder in ${TMPDIR:-/tmp}"
+
 dpkg -r cabsetup >/dev/null
 [ ! -e /usr/bin/mksetup ] && [ ! -e /usr/share/cabsetup ] || fail "the package left files behind"
-echo "deb: installed, built, signed, verified and removed"
+echo "deb: installed, built, signed, verified, tried and removed"

@@ -129,6 +129,120 @@ fs::path ShippedProgram(const fs::path& named, const char* program, bool say) {
     return found;
 }
 
+struct BuildRequest {
+    fs::path manifestPath, outDir, setupExe, uninstallExe;
+    mksetup::SigningOptions signing;
+    bool clean = false, quiet = false;
+};
+
+// `mksetup build`: 0 when the package was built (and signed, when asked).
+int RunBuild(const BuildRequest& r) {
+    fs::path setupExe = r.setupExe, uninstallExe = r.uninstallExe, outDir = r.outDir;
+    const mksetup::SigningOptions& signing = r.signing;
+    const bool clean = r.clean, quiet = r.quiet;
+    mksetup::Manifest m;
+    if (!Load(r.manifestPath, m)) return 1;
+    mksetup::BuildOptions options;
+    options.outDir = outDir;
+    setupExe = ShippedProgram(setupExe, "setup.exe", true);
+    if (setupExe.empty()) {
+        std::cerr << "mksetup: warning: no --setup-exe, and none installed with mksetup (looked in";
+        for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
+        std::cerr << "): the package holds no setup.exe\n";
+    }
+    // The uninstaller is signed before it is packed: Windows checks it where it is installed.
+    fs::path uninstaller = ShippedProgram(uninstallExe, "uninstall.exe", true);
+    // Signed as a copy in a folder only this user can open, which goes
+    // with mksetup however it ends.
+    std::unique_ptr<mksetup::PrivateFolder> scratch;
+    if (!uninstaller.empty() && signing.Wanted() && m.uninstaller &&
+        m.script.header.setupKind == cabsetup::kSetupKindFull) {
+        std::string error;
+        scratch = mksetup::PrivateFolder::Create(error);
+        if (!scratch) {
+            std::cerr << "mksetup: " << error << "\n";
+            return 1;
+        }
+        const fs::path& copy = scratch->Reserve("uninstall.exe");
+        std::error_code ec;
+        fs::copy_file(uninstaller, copy, ec);
+        if (ec || !mksetup::SignProgram(copy, signing, error)) {
+            std::cerr << "mksetup: " << (ec ? "cannot copy " + uninstaller.string() + ": " + ec.message() : error) << "\n";
+            return 1;
+        }
+        std::printf("signed %s\n", uninstaller.filename().string().c_str());
+        uninstaller = copy;
+    }
+    if (m.uninstaller && m.script.header.setupKind == cabsetup::kSetupKindFull &&
+        !mksetup::AddUninstaller(m, uninstaller))
+        std::cerr << "mksetup: warning: no --uninstall-exe, and none installed with mksetup: the package "
+                     "installs no uninstaller (say uninstaller = false in [package] if none is wanted)\n";
+    options.setupExe = setupExe;
+    options.clean = clean;
+    if (!quiet && isatty(fileno(stderr))) options.progress = ShowProgress;
+    mksetup::BuildResult result;
+    std::string error;
+    auto start = std::chrono::steady_clock::now();
+    if (!mksetup::BuildPackage(m, options, result, error)) {
+        std::cerr << "mksetup: " << error << "\n";
+        return 1;
+    }
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::size_t files = m.files.size() + m.linked.files.size();
+    std::printf("built %s: %zu files, %zu volumes, %llu payload bytes -> %llu package bytes (%.3f) in %.2f s\n",
+                result.setupFolder.string().c_str(), files, result.volumes.size(),
+                static_cast<unsigned long long>(result.payloadBytes),
+                static_cast<unsigned long long>(result.packageBytes),
+                result.payloadBytes ? double(result.packageBytes) / double(result.payloadBytes) : 0.0, seconds);
+    if (!signing.Wanted()) return 0;
+    // The signed setup.exe vouches for every other file of the package:
+    // its digest block is filled first, so that the signature covers it.
+    if (!mksetup::VouchForPackage(outDir, error)) {
+        std::cerr << "mksetup: " << error << "\n";
+        return 1;
+    }
+    std::printf("vouched for setup.inf, %s and every cabinet in setup.exe's digest block\n", "setup.sha");
+    return SignPackage(outDir, signing) ? 0 : 1;
+}
+
+#ifndef _WIN32
+// `mksetup try`: a built package as it is; a folder with a manifest and no
+// setup.exe is built first, once, into a private folder that goes afterwards.
+// (try starts itself again on a virtual display: the second start finds the
+// package already built through the environment.)
+int TryFolder(mksetup::trying::TryOptions options, BuildRequest build) {
+    std::error_code ec;
+    bool hasSetup = false;
+    for (const auto& e : fs::directory_iterator(options.packageDir, ec)) {
+        std::string name = e.path().filename().string();
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        hasSetup = hasSetup || name == "setup.exe";
+    }
+    build.manifestPath = options.packageDir / "manifest.toml";
+    if (hasSetup || !fs::is_regular_file(build.manifestPath)) return mksetup::trying::TryPackage(options);
+    if (const char* built = std::getenv("MKSETUP_TRY_BUILT")) {
+        options.packageDir = built;
+        return mksetup::trying::TryPackage(options);
+    }
+    std::string error;
+    std::unique_ptr<mksetup::PrivateFolder> scratch = mksetup::PrivateFolder::Create(error);
+    if (!scratch) {
+        std::cerr << "mksetup try: " << error << "\n";
+        return 2;
+    }
+    build.outDir = scratch->Reserve("package");
+    build.quiet = true;
+    std::printf("building %s\n", build.manifestPath.string().c_str());
+    std::fflush(stdout);
+    int built = RunBuild(build);
+    std::fflush(stdout);
+    if (built != 0) return 2;
+    setenv("MKSETUP_TRY_BUILT", build.outDir.c_str(), 1);
+    options.packageDir = build.outDir;
+    return mksetup::trying::TryPackage(options);
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,25 +250,24 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     app.set_version_flag("--version", "mksetup (cabsetup) " CABSETUP_VERSION);
 
-    fs::path manifestPath, outDir, setupExe, uninstallExe, dir, against, ca;
-    mksetup::SigningOptions signing;
-    signing.description = "Setup";
-    bool clean = false, quiet = false;
+    fs::path setupExe, uninstallExe, dir, against, ca;
+    BuildRequest b;
+    b.signing.description = "Setup";
     CLI::App* build = app.add_subcommand("build", "build a package from a manifest");
-    build->add_option("manifest", manifestPath, "the package's manifest (TOML)")->required();
-    build->add_option("-o,--out", outDir, "folder that receives the package")->required();
-    build->add_option("--setup-exe", setupExe,
+    build->add_option("manifest", b.manifestPath, "the package's manifest (TOML)")->required();
+    build->add_option("-o,--out", b.outDir, "folder that receives the package")->required();
+    build->add_option("--setup-exe", b.setupExe,
                       "setup.exe to copy into the package (default: the one installed with mksetup)");
-    build->add_option("--uninstall-exe", uninstallExe,
+    build->add_option("--uninstall-exe", b.uninstallExe,
                       "uninstall.exe a full installation ships (default: the one installed with mksetup)");
-    build->add_option("--sign-cert", signing.certificate, "sign the package's programs with this certificate (PEM)");
-    build->add_option("--sign-key", signing.key, "the certificate's private key (PEM)");
-    build->add_option("--sign-pkcs12", signing.pkcs12,
+    build->add_option("--sign-cert", b.signing.certificate, "sign the package's programs with this certificate (PEM)");
+    build->add_option("--sign-key", b.signing.key, "the certificate's private key (PEM)");
+    build->add_option("--sign-pkcs12", b.signing.pkcs12,
                       "sign with this PKCS#12 file instead; its password from CABSETUP_SIGN_PASSWORD, "
                       "handed to osslsigncode through a pipe, never a file");
-    build->add_option("--sign-description", signing.description, "the programs' description in the signature");
-    build->add_flag("--clean", clean, "empty the output folder first");
-    build->add_flag("-q,--quiet", quiet, "no progress bar");
+    build->add_option("--sign-description", b.signing.description, "the programs' description in the signature");
+    build->add_flag("--clean", b.clean, "empty the output folder first");
+    build->add_flag("-q,--quiet", b.quiet, "no progress bar");
 
     CLI::App* inspect = app.add_subcommand("inspect", "print every header and record of a package");
     inspect->add_option("dir", dir, "the package's folder")->required();
@@ -175,13 +288,20 @@ int main(int argc, char** argv) {
     std::string languages = "en,ko";
     CLI::App* tryIt = app.add_subcommand("try", "install, photograph and remove a package under a private Wine prefix, "
                                                 "headless, and write a report (index.html, report.json)");
-    tryIt->add_option("dir", tryOptions.packageDir, "the package's folder (setup.exe and its files)")->required();
+    tryIt->add_option("dir", tryOptions.packageDir, "the package's folder (setup.exe and its files), or a folder with "
+                                                        "manifest.toml, built first")->required();
     tryIt->add_option("--report", tryOptions.reportDir, "folder that receives the report (default: try-report)");
     tryIt->add_option("--lang", languages, "languages whose wizard is driven, of en and ko (default: en,ko)");
     tryIt->add_flag("--unattended-only", tryOptions.unattendedOnly, "only the unattended run and the dry run");
     tryIt->add_flag("--keep-prefix", tryOptions.keepPrefix, "keep the private Wine prefix afterwards, and say where");
     tryIt->add_option("--driver", tryOptions.driver,
                       "cabsetup-drive.exe to drive the wizard with (default: the one installed with mksetup)");
+    BuildRequest tryBuild;
+    tryIt->add_option("--setup-exe", tryBuild.setupExe,
+                      "for a folder with manifest.toml: the setup.exe to build it with (default: the one installed "
+                      "with mksetup)");
+    tryIt->add_option("--uninstall-exe", tryBuild.uninstallExe,
+                      "for a folder with manifest.toml: the uninstall.exe to build it with");
 #endif
 
     CLI11_PARSE(app, argc, argv);
@@ -195,75 +315,11 @@ int main(int argc, char** argv) {
             start = comma + 1;
         }
         tryOptions.commandLine.assign(argv, argv + argc);
-        return mksetup::trying::TryPackage(tryOptions);
+        return TryFolder(tryOptions, tryBuild);
     }
 #endif
 
-    if (build->parsed()) {
-        mksetup::Manifest m;
-        if (!Load(manifestPath, m)) return 1;
-        mksetup::BuildOptions options;
-        options.outDir = outDir;
-        setupExe = ShippedProgram(setupExe, "setup.exe", true);
-        if (setupExe.empty()) {
-            std::cerr << "mksetup: warning: no --setup-exe, and none installed with mksetup (looked in";
-            for (const fs::path& p : mksetup::ShippedProgramPlaces("setup.exe")) std::cerr << " " << p.string();
-            std::cerr << "): the package holds no setup.exe\n";
-        }
-        // The uninstaller is signed before it is packed: Windows checks it where it is installed.
-        fs::path uninstaller = ShippedProgram(uninstallExe, "uninstall.exe", true);
-        // Signed as a copy in a folder only this user can open, which goes
-        // with mksetup however it ends.
-        std::unique_ptr<mksetup::PrivateFolder> scratch;
-        if (!uninstaller.empty() && signing.Wanted() && m.uninstaller &&
-            m.script.header.setupKind == cabsetup::kSetupKindFull) {
-            std::string error;
-            scratch = mksetup::PrivateFolder::Create(error);
-            if (!scratch) {
-                std::cerr << "mksetup: " << error << "\n";
-                return 1;
-            }
-            const fs::path& copy = scratch->Reserve("uninstall.exe");
-            std::error_code ec;
-            fs::copy_file(uninstaller, copy, ec);
-            if (ec || !mksetup::SignProgram(copy, signing, error)) {
-                std::cerr << "mksetup: " << (ec ? "cannot copy " + uninstaller.string() + ": " + ec.message() : error) << "\n";
-                return 1;
-            }
-            std::printf("signed %s\n", uninstaller.filename().string().c_str());
-            uninstaller = copy;
-        }
-        if (m.uninstaller && m.script.header.setupKind == cabsetup::kSetupKindFull &&
-            !mksetup::AddUninstaller(m, uninstaller))
-            std::cerr << "mksetup: warning: no --uninstall-exe, and none installed with mksetup: the package "
-                         "installs no uninstaller (say uninstaller = false in [package] if none is wanted)\n";
-        options.setupExe = setupExe;
-        options.clean = clean;
-        if (!quiet && isatty(fileno(stderr))) options.progress = ShowProgress;
-        mksetup::BuildResult result;
-        std::string error;
-        auto start = std::chrono::steady_clock::now();
-        if (!mksetup::BuildPackage(m, options, result, error)) {
-            std::cerr << "mksetup: " << error << "\n";
-            return 1;
-        }
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        std::size_t files = m.files.size() + m.linked.files.size();
-        std::printf("built %s: %zu files, %zu volumes, %llu payload bytes -> %llu package bytes (%.3f) in %.2f s\n",
-                    result.setupFolder.string().c_str(), files, result.volumes.size(),
-                    static_cast<unsigned long long>(result.payloadBytes),
-                    static_cast<unsigned long long>(result.packageBytes),
-                    result.payloadBytes ? double(result.packageBytes) / double(result.payloadBytes) : 0.0, seconds);
-        if (!signing.Wanted()) return 0;
-        // The signed setup.exe vouches for every other file of the package:
-        // its digest block is filled first, so that the signature covers it.
-        if (!mksetup::VouchForPackage(outDir, error)) {
-            std::cerr << "mksetup: " << error << "\n";
-            return 1;
-        }
-        std::printf("vouched for setup.inf, %s and every cabinet in setup.exe's digest block\n", "setup.sha");
-        return SignPackage(outDir, signing) ? 0 : 1;
-    }
+    if (build->parsed()) return RunBuild(b);
     if (inspect->parsed()) return mksetup::InspectPackage(dir, std::cout) == 0 ? 0 : 1;
 
     mksetup::Manifest m;

@@ -410,7 +410,7 @@ int TryPackage(const TryOptions& o) {
     for (const auto& e : fs::directory_iterator(options.packageDir, ec))
         hasSetup = hasSetup || SameTextIgnoringCase(e.path().filename().string(), "setup.exe");
     if (!hasSetup) {
-        std::cerr << "mksetup try: " << options.packageDir << " holds no setup.exe (build the package with mksetup build first)\n";
+        std::cerr << "mksetup try: " << options.packageDir << " holds no setup.exe and no manifest.toml\n";
         return 2;
     }
     if (options.driver.empty()) options.driver = FindShippedProgram("cabsetup-drive.exe");
