@@ -17,22 +17,30 @@ export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config" XDG_CA
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d"
 wine=/usr/lib/wine/wine64
 
+trap 'echo "prepare-wine: failed: $BASH_COMMAND (line $LINENO)" >&2' ERR
+
+# Every step in one virtual display, and the prefix's server ended inside it:
+# no Wine process is left talking to a display that has gone, and the
+# registry is on disk before the next step.
+if [ ! -f "$root/prefix.ready" ] || [ ! -f "$root/unmanaged.ready" ]; then
+  [ -f "$root/prefix.ready" ] || rm -rf "$WINEPREFIX"
+  xvfb-run -a -s "-screen 0 1024x768x24" bash -s -- "$root" "$wine" <<'SESSION'
+set -euo pipefail
+root=$1 wine=$2
+trap 'echo "prepare-wine: failed: $BASH_COMMAND (line $LINENO)" >&2' ERR
 if [ ! -f "$root/prefix.ready" ]; then
-  rm -rf "$WINEPREFIX"
-  xvfb-run -a -s "-screen 0 1024x768x24" "$wine" wineboot -i
+  "$wine" wineboot -i
   # Map the faces the string table asks for onto fonts Debian ships.
-  xvfb-run -a -s "-screen 0 1024x768x24" "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' /f >/dev/null
+  "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v Arial /d 'Liberation Sans' /f >/dev/null
   LANG=ko_KR.UTF-8 LC_ALL=ko_KR.UTF-8 LOCPATH="$root/locale" \
-    xvfb-run -a -s "-screen 0 1024x768x24" "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '굴림' /d NanumGothic /f >/dev/null
-  /usr/lib/wine/wineserver -w
-  touch "$root/prefix.ready"
+    "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v '굴림' /d NanumGothic /f >/dev/null
 fi
 # No window manager runs under Xvfb: Wine would wait about 2 s for one to
 # acknowledge every window it hides. Unmanaged windows skip that wait (a
 # window manager draws nothing here anyway).
-if [ ! -f "$root/unmanaged.ready" ]; then
-  xvfb-run -a -s "-screen 0 1024x768x24" "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-  /usr/lib/wine/wineserver -w
-  touch "$root/unmanaged.ready"
+"$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+/usr/lib/wine/wineserver -w
+SESSION
+  touch "$root/prefix.ready" "$root/unmanaged.ready"
 fi
 echo "prepare-wine: prefix ready at $WINEPREFIX"
