@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include "app/message_text.h"
+#include "platform/win32/system_library.h"
 #include "wizard/folder_check.h"
 
 namespace cabsetup {
@@ -26,8 +27,10 @@ int CFolderBrowser::CheckFolder(Os& os, const std::string& folder) {
 }
 
 int CFolderBrowser::Run() {
+    static const auto getMalloc = SystemFunctionAs<decltype(&SHGetMalloc)>("shell32.dll", "SHGetMalloc");
+    static const auto browse = SystemFunctionAs<decltype(&SHBrowseForFolderA)>("shell32.dll", "SHBrowseForFolderA");
     IMalloc* allocator = nullptr;
-    if (FAILED(SHGetMalloc(&allocator)) || !allocator) return -1;
+    if (!getMalloc || !browse || FAILED(getMalloc(&allocator)) || !allocator) return -1;
     char displayName[MAX_PATH] = {};
     BROWSEINFOA info = {};
     info.hwndOwner = owner_;
@@ -37,7 +40,7 @@ int CFolderBrowser::Run() {
     info.lpfn = Callback;
     info.lParam = reinterpret_cast<LPARAM>(this);
     accepted_ = 0;
-    if (LPITEMIDLIST list = SHBrowseForFolderA(&info)) allocator->Free(list);
+    if (LPITEMIDLIST list = browse(&info)) allocator->Free(list);
     allocator->Release();
     return accepted_ ? 1 : -1;
 }
@@ -88,8 +91,11 @@ void CFolderBrowser::OnInitialized(HWND window) {
 }
 
 void CFolderBrowser::OnSelectionChanged(LPARAM idList) {
+    // Bound by Run before the browser could call here.
+    static const auto pathOf =
+        SystemFunctionAs<decltype(&SHGetPathFromIDListA)>("shell32.dll", "SHGetPathFromIDListA");
     char path[MAX_PATH] = {};
-    bool onDrive = SHGetPathFromIDListA(reinterpret_cast<LPCITEMIDLIST>(idList), path) && path[0] && path[1] == ':';
+    bool onDrive = pathOf && pathOf(reinterpret_cast<LPCITEMIDLIST>(idList), path) && path[0] && path[1] == ':';
     if (!onDrive) path[0] = 0;
     SendMessageA(browser_, BFFM_ENABLEOK, 0, onDrive);
     SendMessageA(browser_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(path));

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/win32/system_library.h"
 #include "wizard/media_prompt_text.h"
 
 namespace cabsetup {
@@ -28,6 +29,8 @@ BOOL CMediaPromptDlg::OnInitDialog() {
 
 bool CMediaPromptDlg::OnCommand(int id, int) {
     if (id != IDC_PROMPT_BROWSE) return false;
+    static const auto openFile = SystemFunctionAs<decltype(&GetOpenFileNameA)>("comdlg32.dll", "GetOpenFileNameA");
+    if (!openFile) return true;
     std::string filter = OpenFileFilter(os_.Mbcs(), os_.LoadString(6021));
     std::vector<char> file(MAX_PATH, 0);
     path.copy(file.data(), MAX_PATH - 1);
@@ -38,7 +41,7 @@ bool CMediaPromptDlg::OnCommand(int id, int) {
     ofn.lpstrFile = file.data();
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
-    if (GetOpenFileNameA(&ofn)) {
+    if (openFile(&ofn)) {
         path = file.data();
         SetItemText(IDC_PROMPT_PATH, path);
     }

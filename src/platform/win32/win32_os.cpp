@@ -1,5 +1,7 @@
 #include "platform/win32/win32_os.h"
 
+#include "platform/win32/system_library.h"
+
 #include "platform/win32/windows_clean.h"
 #include <objbase.h>
 #include <process.h>
@@ -243,8 +245,11 @@ UINT CALLBACK ExtractCallback(PVOID context, UINT notification, UINT_PTR param1,
 }  // namespace
 
 bool Win32Os::ExtractCabinet(const std::string& cabinet, const std::string& target) {
+    static const auto iterate =
+        SystemFunctionAs<decltype(&SetupIterateCabinetA)>("setupapi.dll", "SetupIterateCabinetA");
+    if (!iterate) return false;
     ExtractContext context{&target, false};
-    return SetupIterateCabinetA(cabinet.c_str(), 0, ExtractCallback, &context) && !context.tooLong;
+    return iterate(cabinet.c_str(), 0, ExtractCallback, &context) && !context.tooLong;
 }
 
 Os::HandlePtr Win32Os::FindFirst(const std::string& pattern, FindData& out) {
@@ -320,7 +325,10 @@ bool Win32Os::RegSetValue(Handle& key, const std::string& valueName, std::uint32
                           static_cast<const BYTE*>(data), static_cast<DWORD>(size)) == ERROR_SUCCESS;
 }
 
-long Win32Os::CoInitialize() { return ::CoInitialize(nullptr); }
+long Win32Os::CoInitialize() {
+    static const auto initialize = SystemFunctionAs<decltype(&::CoInitialize)>("ole32.dll", "CoInitialize");
+    return initialize ? initialize(nullptr) : static_cast<long>(E_FAIL);
+}
 
 namespace {
 
@@ -339,9 +347,11 @@ private:
 }  // namespace
 
 Os::HandlePtr Win32Os::CreateShellLink() {
+    static const auto create = SystemFunctionAs<decltype(&CoCreateInstance)>("ole32.dll", "CoCreateInstance");
     IShellLinkA* link = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                  reinterpret_cast<void**>(&link));
+    HRESULT hr = create ? create(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                  reinterpret_cast<void**>(&link))
+                        : HRESULT_FROM_WIN32(GetLastError());
     if (FAILED(hr) || !link) {
         SetLastError(static_cast<DWORD>(hr));  // COM answers in its result: kept where LastError reads
         return nullptr;
