@@ -20,10 +20,10 @@ windres=$arch-w64-mingw32-windres
 fail=0
 
 dlls=$($objdump -p "$exe" | awk '/DLL Name:/ {print toupper($3)}' | sort -u)
-allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|COMCTL32|MSVCRT)\.DLL$'
+allowed='^(KERNEL32|USER32|GDI32|ADVAPI32|MSVCRT)\.DLL$'
 # Bound at their first call instead: a run that never browses, asks for a
 # file, makes a shortcut or needs the system's cabinet interface never loads them.
-late='^(SHELL32|OLE32|COMDLG32|SETUPAPI|WINTRUST)\.DLL$'
+late='^(SHELL32|OLE32|COMDLG32|SETUPAPI|WINTRUST|COMCTL32)\.DLL$'
 for d in $dlls; do
   if [[ $d =~ $late ]]; then echo "FAIL: imports $d, which is bound at run time, when first needed"; fail=1
   elif ! [[ $d =~ $allowed ]]; then echo "FAIL: imports $d, which is not a system DLL"; fail=1; fi

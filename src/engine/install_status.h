@@ -21,7 +21,10 @@ constexpr std::size_t kStatusFieldSize = 256;
 // Owned by the wizard, written by the worker. The fields are guarded so that
 // the wizard never reads a text the worker is half-way through writing.
 struct InstallStatus {
-    WindowHandle hwnd = 0;
+    // Zero until the wizard's window exists: an unattended run starts its
+    // worker while the window is still being made, and the worker holds its
+    // messages until then.
+    std::atomic<WindowHandle> hwnd{0};
 
     std::string Text() const { return Read(text); }
     std::string Detail() const { return Read(detail); }

@@ -40,7 +40,9 @@ int InstallEngine::StartInstallWorker(InstallStatus* status, CInstallLog* log) {
         // A worker that never ran has failed, and says so as a worker says
         // it: the copying page must not wait for it for ever.
         SetFolderStatus(state_.folders.targetDir);
-        PostFinal(NOTIFY_FAILED);
+        // Started before the wizard's window exists: the wizard starts it
+        // again when the window is there, and hears of the failure then.
+        if (status_->hwnd) PostFinal(NOTIFY_FAILED);
         return 0;
     }
     return 1;
@@ -95,7 +97,18 @@ void InstallEngine::ReportProgress(ProgressKind kind) {
     if (throttle_.Changed(os_.TickCount()) || kind != ProgressKind::PerCabinet) PostProgress();
 }
 
+bool InstallEngine::WaitForWindow() {
+    while (!status_->hwnd) {
+        if (stopRequested_) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
 void InstallEngine::PostProgress() {
+    // Before the wizard's window exists the position waits, still unposted:
+    // the first pass after it appears shows it.
+    if (!status_->hwnd) return;
     // One progress message in the queue at a time: the wizard shows the latest
     // position when it handles it, and a flood of small files cannot fill the
     // queue and crowd out the final message.
@@ -117,7 +130,7 @@ void InstallEngine::FlushProgress() {
 }
 
 void InstallEngine::PostFinal(unsigned code) {
-    if (!status_) return;
+    if (!status_ || !WaitForWindow()) return;
     // The bar and the status line stand where the engine left them before
     // the wizard moves on.
     if (!stopRequested_) FlushProgress();
@@ -143,6 +156,8 @@ bool InstallEngine::AskForVolume(const std::string& lookedFor, const std::string
     if (!status_) return false;
     // The question carries both in 256-byte fields; a longer path is refused, never cut.
     if (lookedFor.size() >= kStatusFieldSize || name.size() >= kStatusFieldSize) return false;
+    // Nobody to ask until the wizard's window exists.
+    if (!WaitForWindow()) return false;
     gate_.BeginAsking();
     // A stopping worker asks nobody: the wizard may be waiting for it to end.
     if (stopRequested_) {
@@ -288,6 +303,7 @@ bool InstallEngine::RunSteps() {
 
 void InstallEngine::InstallWorkerMain() {
     workerRunning_ = true;
+    workerEntered_ = true;
     locator_.SetNeverAsk(state_.Has(kSwitchStatusFile));
     if (!RunSteps() && stopRequested_) LogLine("engine: stopped at the user's request");
     // Clean-up, on every path.

@@ -48,6 +48,8 @@ public:
     int StopInstallWorker();
     bool StopRequested() const { return stopRequested_.load(); }
     bool WorkerRunning() const { return workerRunning_.load(); }
+    // The worker's thread has begun its work (past the system's start of a thread).
+    bool WorkerEntered() const { return workerEntered_.load(); }
     // Waits until the worker has ended by itself.
     void Join();
     // Every cabinet goes to the system's cabinet interface, as our own reader
@@ -79,6 +81,9 @@ private:
     // unposted change has waited long enough, FlushProgress whenever one is
     // unposted (before the final message).
     void PostProgress();
+    // Until the wizard's window exists (a worker started before it); false
+    // when a stop came first.
+    bool WaitForWindow();
     void ProgressTick();
     void FlushProgress();
     // NOTIFY_DONE and NOTIFY_FAILED are never dropped: posted until the
@@ -106,7 +111,7 @@ private:
     BackgroundWriter* writer_ = nullptr;  // while a set's cabinets are unpacked
     CVolumeLocator locator_;
     Os::ThreadPtr thread_;
-    std::atomic<bool> stopRequested_{false}, workerRunning_{false};
+    std::atomic<bool> stopRequested_{false}, workerRunning_{false}, workerEntered_{false};
     PauseGate gate_;
     ProgressThrottle throttle_;
     bool pauseMissedQuestion_ = false;

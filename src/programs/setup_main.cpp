@@ -1,6 +1,5 @@
 // setup.exe's entry: start-up, then the wizard.
 #include "platform/win32/windows_clean.h"
-#include <commctrl.h>
 
 #include "app/library_failures.h"
 #include "app/setup_state.h"
@@ -24,7 +23,6 @@ __attribute__((used, section(".data"))) volatile unsigned char cabsetup_package_
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     cabsetup::RestrictDllSearchPath();
-    InitCommonControls();
 
     cabsetup::Win32Os os;
     const std::string arguments = commandLine ? commandLine : "";

@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "app/switches.h"
 #include "engine/space_check.h"
+#include "platform/win32/system_library.h"
 #include "runlog/run_log.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
@@ -40,7 +41,7 @@ PageControlEntry Entry(HWND window, std::initializer_list<int> visible, std::ini
 
 CWizardDlg::CWizardDlg(Win32Os& os, SetupState& state)
     : CModalDialog(IDD_WIZARD, nullptr), os_(os), state_(state), engine_(os, state) {
-    icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128));
+    ForgetRemovalsAtRestart();
 }
 
 CWizardDlg::~CWizardDlg() {
@@ -53,7 +54,6 @@ CWizardDlg::~CWizardDlg() {
 }
 
 int CWizardDlg::Run() {
-    ForgetRemovalsAtRestart();
     if (DoModal() == -1) return kExitFatal;
     RunOutcome outcome;
     outcome.end = end_;
@@ -97,6 +97,7 @@ BOOL CWizardDlg::OnInitDialog() {
     ReleaseDC(Window(), dc);
     if (CreateWizardFont(1)) SendMessageA(Window(), WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_), TRUE);
     CreateWizardFont(kFontBold);
+    icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(128));
     SendMessageA(Window(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon_));
     SendMessageA(Window(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon_));
     FillPageTable();
@@ -201,7 +202,7 @@ void CWizardDlg::Next() {
         return;
     }
     const int next = NextPage(page, h.setupKind, state_.Has(kSwitchUnattended));
-    if (next == kPageCopying && !RoomForThePackage()) return;
+    if (next == kPageCopying && !startedEarly_ && !RoomForThePackage()) return;
     pages_->ShowPage(next);
     PageTexts(next);
     if (next == kPageLicense) UpdateNextFromAgreement();
@@ -238,8 +239,22 @@ bool CWizardDlg::RoomForThePackage() {
     return false;
 }
 
+void CWizardDlg::StartEarly() {
+    if (!state_.Has(kSwitchUnattended) || CheckFreeSpace(os_, state_).verdict == SpaceVerdict::NotEnough) return;
+    status_.SetText(std::string());
+    status_.SetDetail(std::string());
+    status_.SetPosition(0);
+    status_.progressPending = false;
+    startedEarly_ = engine_.StartInstallWorker(&status_, &log_) != 0;
+    // Until its thread is past the system's start of a thread: the window's
+    // libraries, loaded next, would hold that start up for as long as they load.
+    for (int waited = 0; startedEarly_ && !engine_.WorkerEntered() && waited < 200; ++waited) os_.Sleep(1);
+}
+
 void CWizardDlg::StartCopying() {
+    // The worker's messages go out from here on.
     status_.hwnd = reinterpret_cast<WindowHandle>(Window());
+    if (startedEarly_) return;
     status_.SetText(std::string());
     status_.SetDetail(std::string());
     status_.SetPosition(0);
@@ -430,6 +445,13 @@ int RunWizard(Win32Os& os, SetupState& state) {
     int exitCode = kExitFatal;
     {
         CWizardDlg wizard(os, state);
+        // The worker first: its thread starts before the window's libraries
+        // are loaded, which holds up every thread that starts meanwhile.
+        wizard.StartEarly();
+        // Bound here, not imported: a run refused at start-up never loads it.
+        static const auto initControls =
+            SystemFunctionAs<decltype(&InitCommonControls)>("comctl32.dll", "InitCommonControls");
+        if (initControls) initControls();
         exitCode = wizard.Run();
     }
     os.SetOwnerWindow(0);

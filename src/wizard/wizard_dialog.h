@@ -37,6 +37,11 @@ public:
     // Runs the wizard modally; the exit code of the run (ExitCodeOf: 0, 3010
     // or 1641 installed, 1602 cancelled, 1603 failed, 112 no room).
     int Run();
+    // Unattended: starts the worker before the window is made, so that the
+    // unpacking overlaps the making of the window (which costs a run as long
+    // as unpacking a few hundred small files); only when the target's drive
+    // has room, else the window is made first and reports as ever.
+    void StartEarly();
     // The engine, for tests that hold it at its gate.
     InstallEngine& Engine() { return engine_; }
 
@@ -86,6 +91,7 @@ private:
     WizardEnd end_ = WizardEnd::Cancelled;
     bool restartStarted_ = false;
     bool questionOpen_ = false;  // the cancel question is on screen
+    bool startedEarly_ = false;
     unsigned deferredCode_ = 0;  // an engine's final word that arrived during it
 };
 

@@ -76,6 +76,70 @@ TEST_F(EngineTest, ProgressWaitsForTheWizardAndNeverGoesBack) {
     EXPECT_TRUE(Exists("C:\\Program Files\\Tool\\s199"));
 }
 
+// An unattended run starts its worker before the wizard's window exists:
+// nothing may be posted to no window, and every word the worker had (its
+// last position, then its final message; or its question for a disk) comes
+// once the window is there, in the order a window from the start would see.
+TEST_F(EngineTest, AWorkerStartedBeforeTheWindowHoldsItsMessagesUntilItExists) {
+    mksetup::Manifest m;
+    for (int i = 0; i < 30; ++i) m.files.push_back(File(Payload("e" + std::to_string(i), 100 + i), "<TARGET_DIR>\\e" + std::to_string(i)));
+    Build(m);
+    for (bool fails : {false, true}) {
+        SCOPED_TRACE(fails ? "a failing run" : "a whole run");
+        std::filesystem::remove_all(root_ / "C" / "Program Files");
+        if (fails) std::filesystem::remove(root_ / "C" / "pkg" / "Data.dat");
+        {
+            std::lock_guard lock(wizard_.mutex);
+            wizard_.codes.clear();
+            wizard_.positions.clear();
+        }
+        status_.hwnd = 0;
+        std::vector<WindowHandle> windows;
+        host_.SetNotifySink([&](WindowHandle window, unsigned code, bool) {
+            windows.push_back(window);
+            OnNotify(code);
+        });
+        InstallEngine engine(os_, state_);
+        ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+        // The worker does all it can without the window, then waits.
+        for (int i = 0; i < 2000 && !(fails ? !engine.WorkerEntered() : Exists("C:\\Program Files\\Tool\\e29")); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(engine.WorkerRunning());
+        EXPECT_TRUE(windows.empty());
+        status_.hwnd = 0x1234;
+        engine.Join();
+        std::lock_guard lock(wizard_.mutex);
+        ASSERT_GE(wizard_.codes.size(), 2u);
+        EXPECT_EQ(wizard_.codes.back(), fails ? NOTIFY_FAILED : NOTIFY_DONE);
+        // The position the worker reached went before its last word.
+        EXPECT_EQ(wizard_.codes[wizard_.codes.size() - 2], NOTIFY_PROGRESS);
+        EXPECT_EQ(wizard_.positions.back(), status_.Position());
+        if (!fails) {
+            EXPECT_EQ(status_.Position(), 900);
+        }
+        for (WindowHandle w : windows) EXPECT_EQ(w, 0x1234u);
+    }
+    status_.hwnd = 0x1234;
+}
+
+// A stop before the window ever came ends a worker that waits for it.
+TEST_F(EngineTest, AStopEndsAWorkerStillWaitingForTheWindow) {
+    mksetup::Manifest m;
+    m.files.push_back(File(Payload("w", 300), "<TARGET_DIR>\\w"));
+    Build(m);
+    status_.hwnd = 0;
+    InstallEngine engine(os_, state_);
+    ASSERT_EQ(engine.StartInstallWorker(&status_, &log_), 1);
+    for (int i = 0; i < 2000 && !Exists("C:\\Program Files\\Tool\\w"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(engine.StopInstallWorker(), 1);
+    EXPECT_FALSE(engine.WorkerRunning());
+    EXPECT_TRUE(wizard_.codes.empty());
+    EXPECT_TRUE(WorkspaceGone());
+    status_.hwnd = 0x1234;
+}
+
 TEST_F(EngineTest, FailuresSetTheirTextAndPostFailed) {
     struct Case {
         const char* what;
