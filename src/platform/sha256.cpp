@@ -2,31 +2,37 @@
 
 #include <cstring>
 
+#include "platform/sha256_blocks.h"
+
 namespace cabsetup {
 
 namespace {
-
-constexpr std::uint32_t kRound[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
-};
 
 constexpr std::array<std::uint32_t, 8> kInitial = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                                    0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
 
 constexpr std::uint32_t Rotate(std::uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+sha256_blocks::Compress Fastest() {
+#ifdef CABSETUP_SHA256_X86
+    if (sha256_blocks::X86Available()) return sha256_blocks::X86;
+#endif
+    return sha256_blocks::Portable;
+}
+
+sha256_blocks::Compress Chosen(detail::Sha256Rounds rounds) {
+    // Asked once: CPUID is slow under some hypervisors, and the answer never changes.
+    static const sha256_blocks::Compress fastest = Fastest();
+    return rounds == detail::Sha256Rounds::Hardware ? fastest : sha256_blocks::Portable;
+}
+
 }  // namespace
 
-Sha256::Sha256() : state_(kInitial), buffer_{} {}
+namespace sha256_blocks {
 
-void Sha256::Block(const std::uint8_t* p) {
+namespace {
+
+void Block(std::uint32_t* state, const std::uint8_t* p) {
     std::uint32_t w[64];
     for (int i = 0; i < 16; ++i)
         w[i] = std::uint32_t{p[4 * i]} << 24 | std::uint32_t{p[4 * i + 1]} << 16 | std::uint32_t{p[4 * i + 2]} << 8 |
@@ -36,8 +42,8 @@ void Sha256::Block(const std::uint8_t* p) {
         std::uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3], e = state_[4], f = state_[5],
-                  g = state_[6], h = state_[7];
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4], f = state[5], g = state[6],
+                  h = state[7];
     for (int i = 0; i < 64; ++i) {
         std::uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
         std::uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
@@ -50,18 +56,38 @@ void Sha256::Block(const std::uint8_t* p) {
         b = a;
         a = t1 + t2;
     }
-    state_[0] += a, state_[1] += b, state_[2] += c, state_[3] += d;
-    state_[4] += e, state_[5] += f, state_[6] += g, state_[7] += h;
+    state[0] += a, state[1] += b, state[2] += c, state[3] += d;
+    state[4] += e, state[5] += f, state[6] += g, state[7] += h;
 }
+
+}  // namespace
+
+void Portable(std::uint32_t* state, const std::uint8_t* blocks, std::size_t count) {
+    for (; count > 0; --count, blocks += 64) Block(state, blocks);
+}
+
+}  // namespace sha256_blocks
+
+bool detail::Sha256HardwareAvailable() {
+    return Chosen(detail::Sha256Rounds::Hardware) != sha256_blocks::Portable;
+}
+
+Sha256::Sha256() : Sha256(Chosen(detail::Sha256Rounds::Hardware)) {}
+
+Sha256::Sha256(detail::Sha256Rounds rounds) : Sha256(Chosen(rounds)) {}
+
+Sha256::Sha256(Compress compress) : compress_(compress), state_(kInitial), buffer_{} {}
 
 void Sha256::Update(const void* data, std::size_t size) {
     const auto* p = static_cast<const std::uint8_t*>(data);
     length_ += size;
     while (size > 0) {
         if (buffered_ == 0 && size >= 64) {
-            Block(p);
-            p += 64;
-            size -= 64;
+            // Every whole block in one call: the hardware rounds keep the state in registers across them.
+            const std::size_t count = size / 64;
+            compress_(state_.data(), p, count);
+            p += count * 64;
+            size -= count * 64;
             continue;
         }
         std::size_t take = 64 - buffered_ < size ? 64 - buffered_ : size;
@@ -70,7 +96,7 @@ void Sha256::Update(const void* data, std::size_t size) {
         p += take;
         size -= take;
         if (buffered_ == 64) {
-            Block(buffer_.data());
+            compress_(state_.data(), buffer_.data(), 1);
             buffered_ = 0;
         }
     }
@@ -87,7 +113,7 @@ Sha256::Digest Sha256::Final() {
     Digest out;
     for (int i = 0; i < 8; ++i)
         for (int j = 0; j < 4; ++j) out[4 * i + j] = static_cast<std::uint8_t>(state_[i] >> (24 - 8 * j));
-    *this = Sha256();
+    *this = Sha256(compress_);
     return out;
 }
 
