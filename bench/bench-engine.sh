@@ -9,7 +9,10 @@
 #   process stays as Windows's does;
 # - Wine's winebus (device discovery, no use to an installer) is off;
 # - five runs each, the three installers alternated, min and median;
-# - time per file for each set and installer, setup.exe's peak working set.
+# - time per file for each set and installer, setup.exe's peak working set;
+# - the run log's cost (a build with the log compiled out, timed beside it)
+#   and a signed package's (its signature check and its cabinets' digests,
+#   apart, from the run logs).
 #
 # Usage: bench/bench-engine.sh [SETS...]   (default "200:20 2000:200 2000:2", files:MiB)
 #   BENCH_RUNS=N           runs per installer (5)
@@ -28,6 +31,11 @@ cmake --build --preset release --target mksetup >/dev/null
 build_preset win64 >/dev/null
 mkdir -p build/bench
 bash scripts/prepare-wine.sh build/bench >/dev/null
+# The run log's cost: the same program with the log compiled out
+# (CABSETUP_RUN_LOG=OFF: no lines, no file, no flusher), timed beside it.
+cmake --preset win64 -B build/win64-nolog -DCABSETUP_RUN_LOG=OFF >/dev/null
+cmake --build build/win64-nolog -j2 --target setup >/dev/null
+export BENCH_NOLOG_EXE=$root/build/win64-nolog/src/setup.exe
 export BENCH_SETUP_EXE=${BENCH_SETUP_EXE:-$root/build/win64/src/setup.exe}
 export BENCH_RUNS=${BENCH_RUNS:-5} BENCH_TRACE=${BENCH_TRACE:-}
 
@@ -71,6 +79,27 @@ run_engine() { "$wine64" "$bench/engine_driver.exe" "C:\\bench\\pkg-$1" "T:\\eng
 # Started from its own folder (Wine takes the Unix working folder), as NSIS is: no cmd.exe to start first.
 run_setup() { env -C "$bench/pkg-$1" /usr/bin/time -f %M -o "$bench/peak-$1.txt" "$wine64" setup.exe /a /s; }
 run_signed() { env -C "$bench/signed-$1" "$wine64" setup.exe /a /s; }
+run_nolog() { env -C "$bench/nolog-$1" "$wine64" setup.exe /a /s; }
+# From the newest run log (then removed): ms from the start to the script
+# read (a signed package's signature and first digests lie in between), and
+# ms from the workspace to every file in place (its cabinets' digests).
+spans() {
+  python3 - "$WINEPREFIX/drive_c/users" <<'PY'
+import glob, os, sys
+logs = glob.glob(os.path.join(sys.argv[1], "*", "Temp", "cabsetup-CabsetupBench-*.log"))
+if not logs:
+    print("0 0"); sys.exit()
+newest = max(logs, key=os.path.getmtime)
+t = {}
+for line in open(newest, encoding="utf-8-sig", errors="replace"):
+    parts = line.split(None, 1)
+    if len(parts) == 2 and parts[0].isdigit():
+        for key, start in (("script", "setup script:"), ("ws", "workspace:"), ("done", "engine: every file")):
+            if parts[1].startswith(start): t.setdefault(key, int(parts[0]))
+for log in logs: os.remove(log)
+print(t.get("script", 0), t.get("done", 0) - t.get("ws", 0))
+PY
+}
 run_nsis() { "$wine64" "$bench/nsis-$1.exe" /S "/D=T:\\nsis-target"; }
 
 for set in "$@"; do
@@ -81,6 +110,8 @@ for set in "$@"; do
   sed "s|^defaultTargetDir = .*|defaultTargetDir = 'T:\\\\setup-target'|" "$work/manifest.toml" >"$work/bench.toml"
   build/release/tools/mksetup/mksetup build "$work/bench.toml" -o "$bench/pkg-$files" --clean -q \
     --setup-exe "$setup_exe" >/dev/null
+  build/release/tools/mksetup/mksetup build "$work/bench.toml" -o "$bench/nolog-$files" --clean -q \
+    --setup-exe "$BENCH_NOLOG_EXE" >/dev/null
   # The same package signed with a throwaway certificate: its setup.exe checks
   # every digest (where openssl and osslsigncode are installed).
   rm -rf "$bench/signed-$files"
@@ -133,17 +164,23 @@ NSI
   run_engine "$files" >/dev/null 2>&1 || true
   run_setup "$files" >/dev/null 2>&1 || true
   run_nsis "$files" >/dev/null 2>&1 || true
-  engine=() setup=() nsis=() peaks=() signed=()
+  engine=() setup=() nsis=() peaks=() signed=() nolog=() spans_setup=() spans_signed=()
+  again() { rm -rf "$shm/setup-target"
+    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true; }
+  spans >/dev/null
   for run in $(seq "$BENCH_RUNS"); do
     fresh_targets
     engine+=("$(seconds run_engine "$files")")
     setup+=("$(seconds run_setup "$files")")
+    spans_setup+=("$(spans)")
     peaks+=("$(cat "$bench/peak-$files.txt")")
     nsis+=("$(seconds run_nsis "$files")")
+    again
+    nolog+=("$(seconds run_nolog "$files")")
     if [ -d "$bench/signed-$files" ]; then
-      rm -rf "$shm/setup-target"
-      "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
+      again
       signed+=("$(seconds run_signed "$files")")
+      spans_signed+=("$(spans)")
     fi
   done
   # Each must really have installed everything.
@@ -161,9 +198,20 @@ print(f"  ratio engine/NSIS: min {e[0]/n[0]:.2f}, median {s.median(e)/s.median(n
 print(f"  ratio setup.exe/NSIS: min {t[0]/n[0]:.2f}, median {s.median(t)/s.median(n):.2f}")
 print(f"  ratio (setup.exe - the 300 ms pause)/NSIS: min {(t[0]-0.3)/n[0]:.2f}, median {(s.median(t)-0.3)/s.median(n):.2f}")
 PY
+  echo "  setup.exe, no run log:   $(stats "$files" "${nolog[@]}") ($(cat "$bench/nolog-$files/installerror.txt"))"
+  python3 -c "import statistics as s, sys; a=sorted(map(float,sys.argv[1].split())); b=sorted(map(float,sys.argv[2].split())); print(f'  run log cost: min {a[0]/b[0]-1:+.1%}, median {s.median(a)/s.median(b)-1:+.1%} (goal <= +2 %)')" "${setup[*]}" "${nolog[*]}"
   if [ ${#signed[@]} -gt 0 ]; then
     echo "  setup.exe signed /a /s:  $(stats "$files" "${signed[@]}") ($(cat "$bench/signed-$files/installerror.txt"))"
-    python3 -c "import statistics as s, sys; a=sorted(map(float,sys.argv[1].split())); b=sorted(map(float,sys.argv[2].split())); print(f'  digest checks cost: min {a[0]/b[0]-1:+.1%}, median {s.median(a)/s.median(b)-1:+.1%} (goal <= +5 %)')" "${signed[*]}" "${setup[*]}"
+    python3 - "${signed[*]}" "${setup[*]}" "$(printf '%s;' "${spans_signed[@]}")" "$(printf '%s;' "${spans_setup[@]}")" <<'PY'
+import statistics as s, sys
+a, b = (sorted(map(float, x.split())) for x in sys.argv[1:3])
+sg, un = ([tuple(map(int, p.split())) for p in x.split(";") if p] for x in sys.argv[3:5])
+med = lambda rows, i: s.median(r[i] for r in rows)
+print(f"  digest checks cost: min {a[0]/b[0]-1:+.1%}, median {s.median(a)/s.median(b)-1:+.1%}; from the logs (medians): "
+      f"start to script read {med(sg, 0):.0f} ms signed, {med(un, 0):.0f} ms unsigned (the signature check); "
+      f"unpacking {med(sg, 1):.0f} ms against {med(un, 1):.0f} ms (the cabinets' digests: "
+      f"{(med(sg, 1) - med(un, 1)) / 1000 / s.median(b):+.1%} of the run; goal <= +5 %)")
+PY
   fi
   echo "  setup.exe peak working set: $(printf '%s\n' "${peaks[@]}" | sort -n | tail -1) KiB (max of the runs)"
   rm -rf "$shm/engine-target" "$shm/nsis-target" "$shm/setup-target"
@@ -178,46 +226,3 @@ PY
   rm -f "$bench/requests.txt"
 fi
 INNER
-
-# The run log's cost: setup.exe /a /s on the largest set, as built and from a
-# build with the log compiled out (CABSETUP_RUN_LOG=OFF: no lines, no file,
-# no flusher), alternating, 5 runs each; at most 2 % apart.
-largest=$(for set in $sets; do echo "${set%%:*} $set"; done | sort -n | tail -n 1 | cut -d' ' -f2)
-cmake --preset win64 -B build/win64-nolog -DCABSETUP_RUN_LOG=OFF >/dev/null
-cmake --build build/win64-nolog -j2 --target setup >/dev/null
-xvfb-run -a -s "-screen 0 1024x768x24" bash -s -- "$largest" <<'INNER'
-set -euo pipefail
-source scripts/common.sh
-wine_session_start
-trap wine_session_stop EXIT
-"$wine64" notepad.exe >/dev/null 2>&1 </dev/null &  # the desktop stays, as above
-sleep 2
-files=${1%%:*} mib=${1##*:}
-work="build/bench/payload-$files-$mib"
-[ -f "$work/manifest.toml" ] || python3 bench/gen_payload.py "$work" "$files" "$mib"
-seconds() { local s e; s=$(date +%s.%N); "$@" >/dev/null 2>&1; e=$(date +%s.%N); python3 -c "print($e - $s)"; }
-setup_target="$WINEPREFIX/drive_c/Program Files/Bench"
-declare -A times
-for variant in log nolog; do
-  exe=build/win64/src/setup.exe
-  [ $variant = nolog ] && exe=build/win64-nolog/src/setup.exe
-  build/release/tools/mksetup/mksetup build "$work/manifest.toml" -o "$WINEPREFIX/drive_c/bench/log-$variant" --clean -q \
-    --setup-exe "$exe" >/dev/null
-done
-for run in 1 2 3 4 5; do
-  for variant in log nolog; do
-    rm -rf "$setup_target"
-    "$wine64" reg delete 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\CabsetupBench' /f >/dev/null 2>&1 || true
-    times[$variant]+="$(seconds env -C "$WINEPREFIX/drive_c/bench/log-$variant" "$wine64" setup.exe /a /s) "
-  done
-done
-python3 - "${times[log]}" "${times[nolog]}" <<'PY'
-import statistics, sys
-log, nolog = (sorted(map(float, a.split())) for a in sys.argv[1:3])
-print(f"  run log: setup.exe /a /s with the log: min {log[0]:.2f} s, median {statistics.median(log):.2f} s; "
-      f"without: min {nolog[0]:.2f} s, median {statistics.median(nolog):.2f} s; "
-      f"cost {100 * (statistics.median(log) / statistics.median(nolog) - 1):+.1f} % (goal <= 2 %)")
-PY
-rm -rf "$setup_target"
-INNER
-
