@@ -61,14 +61,15 @@ bool CheckVouchedFiles(Os& os, SetupState& state, std::string& changed) {
         std::string path = state.sourceDir + "\\" + name, text;
         Digest digest{};
         bool absent = false;
-        bool read = DigestOfFile(os, path, kMaxVouchedFileBytes, digest, f == VouchedFile::DigestList ? &text : nullptr,
-                                 &absent);
+        bool read = DigestOfFile(os, path, kMaxVouchedFileBytes, digest, &text, &absent);
         bool good = block.Has(f) ? read && digest == block.Of(f) : !read && absent;
         if (f == VouchedFile::DigestList && good) good = ParseDigestList(text, state.vouch.list);
         if (!good) {
             changed = name;
             return false;
         }
+        if (f == VouchedFile::License && read) state.vouch.license.swap(text);
+        if (f == VouchedFile::Picture && read) state.vouch.picture.swap(text);
     }
     return true;
 }

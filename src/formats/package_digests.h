@@ -99,6 +99,10 @@ std::string WriteDigestList(const DigestList& list);
 struct PackageVouch {
     DigestBlock block;
     DigestList list;
+    // The licence's and the picture's bytes as they were proven (empty where
+    // the package has none): what the wizard shows, never a second reading
+    // that could meet a file changed since.
+    std::string license, picture;
     bool Active() const { return block.filled; }
 };
 

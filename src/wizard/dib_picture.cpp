@@ -44,6 +44,11 @@ void CPicturePalette::Release() {
 int CDibPicture::Load(Os& os, const std::string& path, CPicturePalette* palette, bool usePalette, HDC dc) {
     std::string bytes;
     if (!ReadWholeFile(os, path, kMaxPictureFile, bytes)) return 0;
+    return LoadBytes(bytes, palette, usePalette, dc);
+}
+
+int CDibPicture::LoadBytes(const std::string& bytes, CPicturePalette* palette, bool usePalette, HDC dc) {
+    if (bytes.size() > kMaxPictureFile) return 0;
     DibImage image;
     if (!ParseDib(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), palette && usePalette, image))
         return 0;

@@ -28,6 +28,8 @@ public:
     ~CDibPicture() { Unload(); }
     // 1 when the file is an acceptable picture and its section exists.
     int Load(Os& os, const std::string& path, CPicturePalette* palette, bool usePalette, HDC dc);
+    // The same from a file's bytes already read.
+    int LoadBytes(const std::string& bytes, CPicturePalette* palette, bool usePalette, HDC dc);
     void Unload();
     // The scan lines transferred; 0 when nothing is loaded.
     int Draw(int x, int y, int sourceX, int sourceY, int width, int height, HDC dc);

@@ -93,7 +93,10 @@ bool CWizardDlg::CreateWizardFont(int kind) {
 BOOL CWizardDlg::OnInitDialog() {
     os_.SetOwnerWindow(reinterpret_cast<WindowHandle>(Window()));
     HDC dc = GetDC(Window());
-    if (!picture_.Load(os_, state_.sourceDir + "\\setup.bmp", &palette_, true, dc)) picture_.Unload();
+    // A vouched package's picture is the one proven at start-up, never read again.
+    const bool loaded = state_.vouch.Active() ? picture_.LoadBytes(state_.vouch.picture, &palette_, true, dc)
+                                              : picture_.Load(os_, state_.sourceDir + "\\setup.bmp", &palette_, true, dc);
+    if (!loaded) picture_.Unload();
     ReleaseDC(Window(), dc);
     if (CreateWizardFont(1)) SendMessageA(Window(), WM_SETFONT, reinterpret_cast<WPARAM>(normalFont_), TRUE);
     CreateWizardFont(kFontBold);
@@ -145,7 +148,10 @@ void CWizardDlg::InitialTexts() {
     if (full) {
         // Shown as it is: plain text in the system's code page.
         std::string license;
-        ReadWholeFile(os_, state_.sourceDir + "\\license.txt", 64u << 20, license);
+        if (state_.vouch.Active())
+            license = state_.vouch.license;  // as proven at start-up
+        else
+            ReadWholeFile(os_, state_.sourceDir + "\\license.txt", 64u << 20, license);
         SetItemText(IDC_LICENSE, license);
     }
     if (full || update) {

@@ -280,6 +280,9 @@ TEST_F(VouchedStartup, EveryFileBesideSetupIsProvenBeforeUse) {
             EXPECT_EQ(r.outcome, StartupOutcome::Proceed) << c.what << r.message;
             EXPECT_TRUE(state_.vouch.Active()) << c.what;
             EXPECT_EQ(state_.vouch.list.sets.size(), 1u) << c.what;
+            // What the wizard shows is what was proven: kept, never read again.
+            EXPECT_EQ(state_.vouch.license, "the licence") << c.what;
+            EXPECT_EQ(state_.vouch.picture, "") << c.what;
             continue;
         }
         EXPECT_EQ(r.outcome, StartupOutcome::PackageChanged) << c.what;

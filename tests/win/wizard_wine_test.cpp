@@ -10,6 +10,7 @@
 #include "app/switches.h"
 #include "manifest.h"
 #include "package_builder.h"
+#include "package_reader.h"
 #include "wine_support.h"
 #include "wizard/folder_browser.h"
 #include "wizard/media_prompt_dialog.h"
@@ -271,6 +272,57 @@ TEST(WineWizardRefusals, RefusedThreadsFailTheRunOrWriteOnTheWorkersThread) {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + key).c_str());
     }
     SetCurrentDirectoryA(previous);
+}
+
+// A vouched package's licence is the one proven at start-up: a licence.txt
+// changed on the share after the check never reaches the wizard.
+TEST(WineVouchedWizard, ShowsTheLicenceProvenAtStartUpNotTheFileAsItIsLater) {
+    wine::TestFolder folder("VouchedLicence");
+    mksetup::Manifest m;
+    std::string source = folder / "one.txt";
+    ASSERT_TRUE(wine::WriteBytes(source, {'o', 'n', 'e'}));
+    m.files.push_back({source, "<TARGET_DIR>\\one.txt", 0x08, 0});
+    m.script.header.setupKind = kSetupKindFull;
+    m.script.header.modelName = "Vouched Licence";
+    m.script.header.windowTitle = "Vouched Licence";
+    m.script.header.uninstallKey = "CabsetupVouchedLicence";
+    mksetup::BuildOptions options;
+    options.outDir = folder / "pkg";
+    mksetup::BuildResult built;
+    std::string error;
+    ASSERT_TRUE(mksetup::BuildPackage(m, options, built, error)) << error;
+    const std::string later = "Changed after the check.";
+    ASSERT_TRUE(wine::WriteBytes(folder / "pkg\\license.txt", std::vector<unsigned char>(later.begin(), later.end())));
+
+    char previous[MAX_PATH] = {};
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.Path().c_str()));  // where installerror.txt goes
+    Win32Os os;
+    SetupState state;
+    state.sourceDir = folder / "pkg";
+    ASSERT_TRUE(state.script.LoadScript(os, true, std::string(), state.sourceDir));
+    state.switchFlags = kSwitchUnattended | kSwitchNoChanges | kSwitchStatusFile;
+    state.folders.targetDir = folder / "target";
+    state.folders.workBaseDir = folder.Path();
+    state.vouch.block.filled = true;
+    mksetup::PackageDigests digests;
+    ASSERT_TRUE(mksetup::ComputePackageDigests(folder / "pkg", digests, error)) << error;
+    state.vouch.list = digests.list;  // every cabinet as built: the run completes
+    state.vouch.license = "The licence as it was proven.";
+    std::string shown;
+    std::thread user([&] {
+        // The run takes well under a second: watched closely, until its licence text is set.
+        for (DWORD start = GetTickCount(); shown.empty() && GetTickCount() - start < 20000; Sleep(1)) {
+            char text[256] = {};
+            if (HWND w = FindWindowA("#32770", "Vouched Licence")) GetDlgItemTextA(w, 1013, text, sizeof text);
+            shown = text;
+        }
+    });
+    EXPECT_EQ(RunWizard(os, state), 0);
+    user.join();
+    EXPECT_EQ(wine::ReadText(folder / "installerror.txt"), "Success");
+    SetCurrentDirectoryA(previous);
+    EXPECT_EQ(shown, "The licence as it was proven.");
 }
 
 }  // namespace
