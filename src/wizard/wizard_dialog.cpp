@@ -245,12 +245,16 @@ bool CWizardDlg::RoomForThePackage() {
     return false;
 }
 
-void CWizardDlg::StartEarly() {
-    if (!state_.Has(kSwitchUnattended) || CheckFreeSpace(os_, state_).verdict == SpaceVerdict::NotEnough) return;
+void CWizardDlg::ClearStatus() {
     status_.SetText(std::string());
     status_.SetDetail(std::string());
     status_.SetPosition(0);
     status_.progressPending = false;
+}
+
+void CWizardDlg::StartEarly() {
+    if (!state_.Has(kSwitchUnattended) || CheckFreeSpace(os_, state_).verdict == SpaceVerdict::NotEnough) return;
+    ClearStatus();
     startedEarly_ = engine_.StartInstallWorker(&status_, &log_) != 0;
     // Until its thread is past the system's start of a thread: the window's
     // libraries, loaded next, would hold that start up for as long as they load.
@@ -261,10 +265,7 @@ void CWizardDlg::StartCopying() {
     // The worker's messages go out from here on.
     status_.hwnd = reinterpret_cast<WindowHandle>(Window());
     if (startedEarly_) return;
-    status_.SetText(std::string());
-    status_.SetDetail(std::string());
-    status_.SetPosition(0);
-    status_.progressPending = false;
+    ClearStatus();
     // A start the system refuses reports itself as the worker's failure.
     engine_.StartInstallWorker(&status_, &log_);
 }

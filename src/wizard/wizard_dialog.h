@@ -66,6 +66,7 @@ private:
     void OnEngine(unsigned code);
     void Complete();
     void StartCopying();
+    void ClearStatus();  // what the worker and the copying page share, empty
     // Whether the target's drive can hold the package. Not enough: an
     // unattended run ends (112); otherwise the user is told what is needed
     // and what is free, and the page stays, to free space or choose again.

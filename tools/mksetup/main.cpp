@@ -211,15 +211,8 @@ int RunBuild(const BuildRequest& r) {
 // (try starts itself again on a virtual display: the second start finds the
 // package already built through the environment.)
 int TryFolder(mksetup::trying::TryOptions options, BuildRequest build) {
-    std::error_code ec;
-    bool hasSetup = false;
-    for (const auto& e : fs::directory_iterator(options.packageDir, ec)) {
-        std::string name = e.path().filename().string();
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        hasSetup = hasSetup || name == "setup.exe";
-    }
     build.manifestPath = options.packageDir / "manifest.toml";
-    if (hasSetup || !fs::is_regular_file(build.manifestPath)) return mksetup::trying::TryPackage(options);
+    if (!mksetup::trying::SetupExeIn(options.packageDir).empty() || !fs::is_regular_file(build.manifestPath)) return mksetup::trying::TryPackage(options);
     if (const char* built = std::getenv("MKSETUP_TRY_BUILT")) {
         options.packageDir = built;
         return mksetup::trying::TryPackage(options);

@@ -101,14 +101,7 @@ private:
     int facts_ = 0;
 };
 
-std::string Try::SetupName() const {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(options_.packageDir, ec)) {
-        std::string name = e.path().filename().string();
-        if (SameTextIgnoringCase(name, "setup.exe")) return name;
-    }
-    return {};
-}
+std::string Try::SetupName() const { return SetupExeIn(options_.packageDir); }
 
 bool Try::PreparePrefix() {
     fs::create_directories(work_ / "home");
@@ -377,6 +370,15 @@ void Interrupted(int signal) {
 
 }  // namespace
 
+std::string SetupExeIn(const fs::path& dir) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(dir, ec)) {
+        std::string name = e.path().filename().string();
+        if (SameTextIgnoringCase(name, "setup.exe")) return name;
+    }
+    return {};
+}
+
 std::vector<std::string> MissingPackages(const std::vector<std::string>& languages) {
     std::vector<std::string> missing;
     if (!HasProgram(kWine) || !HasProgram(kWineServer)) missing.insert(missing.end(), {"wine", "wine64"});
@@ -406,10 +408,7 @@ int TryPackage(const TryOptions& o) {
             return 2;
         }
     std::error_code ec;
-    bool hasSetup = false;
-    for (const auto& e : fs::directory_iterator(options.packageDir, ec))
-        hasSetup = hasSetup || SameTextIgnoringCase(e.path().filename().string(), "setup.exe");
-    if (!hasSetup) {
+    if (SetupExeIn(options.packageDir).empty()) {
         std::cerr << "mksetup try: " << options.packageDir << " holds no setup.exe and no manifest.toml\n";
         return 2;
     }

@@ -16,6 +16,9 @@ struct TryOptions {
     std::vector<std::string> commandLine;  // mksetup's own, to start it again on a virtual display
 };
 
+// The name setup.exe has in `dir`, in whatever case; empty when it has none.
+std::string SetupExeIn(const std::filesystem::path& dir);
+
 // The Debian packages a try needs that are not installed, for the languages asked.
 std::vector<std::string> MissingPackages(const std::vector<std::string>& languages);
 
