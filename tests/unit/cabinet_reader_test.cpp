@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <random>
 
 #include "formats/cabinet_format.h"
@@ -339,6 +340,44 @@ TEST_F(CabinetReaderTest, DamageIsAnErrorNeverAWrongFile) {
     Bytes unsummed = Written(data, CabinetCompression::Mszip);
     le::PutU32(&unsummed[BlockAt(unsummed, 1)], 0);
     EXPECT_TRUE(Decode(unsummed).out == data);
+}
+
+// Blocks that refer back into the block before and blocks that do not,
+// mixed in one file (a cabinet rewritten block by block), anywhere in it and
+// across the output buffer's turnover; and one reader going on to the next
+// cabinet after such a one.
+TEST_F(CabinetReaderTest, ABlockThatRefersBackAmongBlocksThatDoNot) {
+    constexpr std::size_t kPeriod = 30011, kBlocks = 41;
+    Bytes data = Payload(40 * cab::kBlockSize + 5, false);
+    for (std::size_t i = kPeriod; i < data.size(); ++i) data[i] = data[i - kPeriod];
+    const Bytes plain = Written(data, CabinetCompression::Mszip), history = WithHistory(data);
+    // The blocks of `history` at `from`, our writer's elsewhere.
+    auto mixed = [&](std::initializer_list<unsigned> from) {
+        Bytes cab(plain.begin(), plain.begin() + kFirstBlockAt);
+        for (unsigned b = 0; b < kBlocks; ++b) {
+            const Bytes& source = std::count(from.begin(), from.end(), b) ? history : plain;
+            std::size_t at = BlockAt(source, b);
+            cab.insert(cab.end(), source.begin() + at, source.begin() + at + 8 + le::U16(&source[at + 4]));
+        }
+        le::PutU32(&cab[cab::kCabinetSizeAt], static_cast<std::uint32_t>(cab.size()));
+        return cab;
+    };
+    // Block 16 is the first after the output buffer turns over.
+    for (auto from : {std::initializer_list<unsigned>{1}, {16}, {17, 30}, {40}}) {
+        Bytes cab = mixed(from);
+        std::string label = "history at block " + std::to_string(*from.begin());
+        ASSERT_TRUE(Mspack(cab) == data) << label;  // the oracle agrees it is a valid cabinet
+        Decoded d = Decode(cab);
+        EXPECT_TRUE(d.ok && d.out == data) << label;
+        // One reader, one cabinet after another: what the first needed does not change the next.
+        MemorySource source(cab), again(plain);
+        CabinetReader reader;
+        MemorySink first, second;
+        ASSERT_EQ(reader.ReadHeader(source, static_cast<std::uint32_t>(cab.size())), CabinetShape::OneFile);
+        EXPECT_TRUE(reader.Decode(source, &first) && first.out == data) << label;
+        ASSERT_EQ(reader.ReadHeader(again, static_cast<std::uint32_t>(plain.size())), CabinetShape::OneFile);
+        EXPECT_TRUE(reader.Decode(again, &second) && second.out == data) << label;
+    }
 }
 
 }  // namespace
