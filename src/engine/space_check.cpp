@@ -1,5 +1,7 @@
 #include "engine/space_check.h"
 
+#include <unordered_map>
+
 #include "app/folders.h"
 #include "app/paths.h"
 #include "app/switches.h"
@@ -29,9 +31,37 @@ std::string DriveOf(const CodePage& cp, const std::string& path) {
 
 namespace {
 
+// Folders proven not to exist: a first installation's thousands of files
+// lie in folders that are not there yet, and one look at each folder tells
+// that none of its files is there either (each look at a name that is not
+// there costs a search of its folder).
+class AbsentFolders {
+public:
+    explicit AbsentFolders(Os& os) : os_(os) {}
+    bool Absent(const std::string& folder) {
+        auto known = absent_.find(folder);
+        if (known != absent_.end()) return known->second;
+        const std::string parent = ParentFolder(os_.Mbcs(), folder);
+        // A drive or a share is never taken for absent; nor is a folder
+        // that could not be looked at (access denied, a device error).
+        bool absent = false;
+        if (!parent.empty()) {
+            FindData found;
+            absent = Absent(parent) || (!os_.FileInfo(folder, found) && ProvenAbsent(os_));
+        }
+        absent_.emplace(folder, absent);
+        return absent;
+    }
+
+private:
+    Os& os_;
+    std::unordered_map<std::string, bool> absent_;
+};
+
 // Adds the records of the set open in `reader`; false when one cannot be read.
 bool MeasureSet(Os& os, const SetupState& state, VolumeReader& reader, const std::string& drive, SpaceNeed& need) {
     const CodePage& cp = os.Mbcs();
+    AbsentFolders folders(os);
     for (std::uint32_t i = 0; i < reader.CurrentHeader().cabinetCount; ++i) {
         CabinetRecord record;
         if (!reader.ReadCabinetRecord(record) || !reader.Skip(record.cabinetSize)) return false;
@@ -40,7 +70,8 @@ bool MeasureSet(Os& os, const SetupState& state, VolumeReader& reader, const std
         if (record.fileSize == 0 || !cp.SameText(DriveOf(cp, destination), drive)) continue;
         StandingFile standing;
         FindData found;
-        standing.present = os.FileInfo(destination, found) && !(found.attributes & kAttrDirectory);
+        standing.present = !folders.Absent(ParentFolder(cp, destination)) && os.FileInfo(destination, found) &&
+                           !(found.attributes & kAttrDirectory);
         standing.attributes = found.attributes;
         standing.sizeLow = found.sizeLow;
         // A file that will stay writes nothing; one that cannot be looked at

@@ -302,6 +302,40 @@ TEST_F(SpaceTest, TheTargetsDriveMustHoldWhatIsWrittenThereAndTheLargestFileTwic
     EXPECT_EQ(ReadFile("C:\\Program Files\\Tool\\kept"), "mine");
 }
 
+// A first installation's files lie in folders that are not there yet: one
+// look at each folder, not at each file. A folder that is there, or that
+// could not be looked at, still has each of its files looked at.
+TEST_F(SpaceTest, FilesInAFolderThatIsNotThereAreNotLookedAtOneByOne) {
+    mksetup::Manifest m;
+    std::uint64_t fresh = 0;
+    for (int i = 0; i < 40; ++i) {
+        std::string name = "f" + std::to_string(i);
+        m.files.push_back(File(Payload(name, 100 + i), "<TARGET_DIR>\\new\\deep\\" + name, KeepExisting));
+        m.files.push_back(File(Payload("s" + name, 200 + i), "<TARGET_DIR>\\shared\\" + name, KeepExisting));
+        fresh += 100 + i;
+    }
+    Build(m);
+    // In the folder that is there, every other file is there and stays.
+    std::uint64_t shared = 0;
+    for (int i = 0; i < 40; ++i) {
+        if (i % 2) WriteFile("C:\\Program Files\\Tool\\shared\\f" + std::to_string(i), "mine");
+        else shared += 200 + i;
+    }
+    os_.Reset();
+    SpaceNeed need = MeasureSpaceNeeded(os_, state_);
+    EXPECT_EQ(need.bytes, fresh + shared);
+    // The 40 files in "shared"; "Program Files", "Tool", "new" and "shared"
+    // once each ("new\\deep" is known absent from "new").
+    EXPECT_EQ(os_.Calls(OsOp::FileInfo), 40 + 4);
+
+    // The looks at "new" and "new\\deep" refused (access denied): the files
+    // in it are each looked at.
+    os_.FailNth(OsOp::FileInfo, 3, 2);
+    need = MeasureSpaceNeeded(os_, state_);
+    EXPECT_EQ(need.bytes, fresh + shared);
+    EXPECT_EQ(os_.Calls(OsOp::FileInfo), 40 + 5 + 40);
+}
+
 TEST_F(SpaceTest, AMissingVolumeLeavesTheCountToWhatCouldBeRead) {
     mksetup::Manifest m;
     m.files.push_back(File(Payload("a", 3000), "<TARGET_DIR>\\a"));
