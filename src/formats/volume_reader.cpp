@@ -1,6 +1,7 @@
 #include "formats/volume_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 
 #include "formats/little_endian.h"
@@ -11,6 +12,10 @@ namespace cabsetup {
 namespace {
 // Cabinet data moves through one buffer of this size.
 constexpr std::size_t kCopyPiece = 64 * 1024;
+// The stream is read ahead in pieces of this size: a package of small files
+// is read in a few large reads, not one for each record, header and block.
+// A read at least this large goes straight to its destination.
+constexpr std::size_t kReadAhead = 64 * 1024;
 }  // namespace
 
 bool VolumeReader::ReadExactly(Os::Handle& file, unsigned char* buffer, std::size_t size) {
@@ -47,6 +52,7 @@ bool VolumeReader::OpenVolume(const std::string& path, std::string* volumeVersio
 
 void VolumeReader::Close() {
     volume_.reset();
+    aheadAt_ = aheadEnd_ = 0;
     header_ = {};
     headerDigest_ = {};
     continuation_ = {};
@@ -83,6 +89,7 @@ bool VolumeReader::ChangeVolume() {
     std::string path = findVolume_(k);
     if (path.empty()) return false;
     volume_ = os_.OpenRead(path);
+    aheadAt_ = aheadEnd_ = 0;
     if (!volume_ || !os_.FileSize(*volume_, length_)) return false;
     unsigned char bytes[kContinuationHeaderSize];
     position_ = 0;
@@ -96,12 +103,32 @@ bool VolumeReader::ChangeVolume() {
     return true;
 }
 
+bool VolumeReader::ReadAhead() {
+    // Without the memory for it the stream is read as it is asked for.
+    if (!ahead_ && !aheadRefused_) {
+        ahead_ = TryAllocate<unsigned char>(kReadAhead);
+        aheadRefused_ = !ahead_;
+    }
+    return ahead_ != nullptr;
+}
+
 bool VolumeReader::ReadStream(unsigned char* buffer, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         if (!volume_) return false;
+        const std::size_t want = size - done;
         std::size_t got = 0;
-        if (!os_.Read(*volume_, buffer + done, size - done, got)) return false;
+        if (aheadAt_ < aheadEnd_) {
+            got = std::min(want, aheadEnd_ - aheadAt_);
+            std::memcpy(buffer + done, ahead_.get() + aheadAt_, got);
+            aheadAt_ += got;
+        } else if (want < kReadAhead && ReadAhead()) {
+            aheadAt_ = aheadEnd_ = 0;
+            if (!os_.Read(*volume_, ahead_.get(), kReadAhead, aheadEnd_)) return false;
+            if (aheadEnd_ > 0) continue;  // handed out above, on the next turn
+        } else if (!os_.Read(*volume_, buffer + done, want, got)) {
+            return false;
+        }
         if (tap_) tap_->Update(buffer + done, got);
         done += got;
         position_ += got;
@@ -122,6 +149,11 @@ bool VolumeReader::SkipStream(std::uint64_t size) {
         }
         return true;
     }
+    // What was read ahead first; the file stands at `position_` after it.
+    std::size_t ahead = static_cast<std::size_t>(std::min<std::uint64_t>(size, aheadEnd_ - aheadAt_));
+    aheadAt_ += ahead;
+    position_ += ahead;
+    size -= ahead;
     while (size > 0) {
         if (!volume_) return false;
         std::uint64_t rest = length_ > position_ ? length_ - position_ : 0;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "formats/volume_format.h"
@@ -62,6 +63,7 @@ private:
     bool ReadStream(unsigned char* buffer, std::size_t size);
     bool SkipStream(std::uint64_t size);
     bool ChangeVolume();
+    bool ReadAhead();
     bool ReadExactly(Os::Handle& file, unsigned char* buffer, std::size_t size);
 
     Os& os_;
@@ -71,6 +73,11 @@ private:
     ContinuationHeader continuation_;
     std::uint64_t position_ = 0, length_ = 0;
     Sha256* tap_ = nullptr;
+    // Bytes of the open volume read ahead of the stream: [aheadAt_, aheadEnd_)
+    // of ahead_ are the stream's next bytes, at `position_`.
+    std::unique_ptr<unsigned char[]> ahead_;
+    std::size_t aheadAt_ = 0, aheadEnd_ = 0;
+    bool aheadRefused_ = false;
     Sha256::Digest headerDigest_{};
 };
 

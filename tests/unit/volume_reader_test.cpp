@@ -4,6 +4,7 @@
 
 #include "formats/little_endian.h"
 #include "formats/volume_reader.h"
+#include "platform/sha256.h"
 #include "host_sandbox.h"
 #include "volume_set_writer.h"
 
@@ -112,6 +113,63 @@ TEST_F(VolumeReaderTest, SkippingMovesThroughTheSameBoundaries) {
         ASSERT_TRUE(reader.CopyCabinetData(r, "", false)) << i;
     }
     EXPECT_EQ(reader.Offset(), reader.VolumeLength());
+}
+
+// The stream is read ahead in large pieces: whatever mixes of small and
+// large reads, skips and tapped bytes ask for it, on one volume or across
+// volumes smaller and larger than one piece read ahead, every byte arrives
+// once and in order, and a package of small files costs a few reads.
+TEST_F(VolumeReaderTest, ReadAheadHandsOutEveryByteOnceWhateverIsAskedFor) {
+    std::mt19937 random(7);
+    std::vector<std::uint32_t> sizes;
+    std::uint64_t total = 0;
+    for (int i = 0; i < 300; ++i) {
+        sizes.push_back(i % 50 == 7 ? 150000 + i : static_cast<std::uint32_t>(random() % 3000));
+        total += kCabinetRecordSize + sizes.back();
+    }
+    for (std::uint64_t volumeSize : {std::uint64_t{0}, std::uint64_t{70000}, std::uint64_t{4096}}) {
+        std::filesystem::remove_all(root_ / "D");
+        std::filesystem::create_directories(root_ / "D");
+        const auto pieces = WriteSet(volumeSize, sizes);
+        VolumeReader reader(os_);
+        dataFolder_ = "D:\\Disk1";
+        UseSiblingSearch(reader);
+        ASSERT_TRUE(reader.OpenVolume("D:\\Disk1\\Data.dat"));
+        os_.Reset();
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            const std::string what = "volumes of " + std::to_string(volumeSize) + ", cabinet " + std::to_string(i);
+            CabinetRecord r;
+            ASSERT_TRUE(reader.ReadCabinetRecord(r)) << what;
+            ASSERT_EQ(r.cabinetSize, pieces[i].size) << what;
+            Sha256 tapped;
+            if (i % 3 == 1) reader.Tap(&tapped);
+            if (i % 4 == 3) {
+                ASSERT_TRUE(reader.Skip(r.cabinetSize)) << what;
+            } else {
+                // In pieces of every size: a few bytes, a block's, one of 64 KiB or more.
+                std::vector<unsigned char> got(r.cabinetSize);
+                for (std::size_t at = 0, n = 0; at < got.size(); at += n) {
+                    static const std::size_t kSizes[] = {1, 8, 7000, 32768, 65536, 100000};
+                    n = std::min(kSizes[random() % 6], got.size() - at);
+                    ASSERT_TRUE(reader.Read(got.data() + at, n)) << what;
+                }
+                EXPECT_TRUE(got == pieces[i].data) << what;
+            }
+            if (i % 3 == 1) {
+                reader.Tap(nullptr);
+                Sha256 expected;
+                expected.Update(pieces[i].data.data(), pieces[i].data.size());
+                EXPECT_TRUE(tapped.Final() == expected.Final()) << what << ": the tap saw other bytes";
+            }
+        }
+        EXPECT_EQ(reader.Offset(), reader.VolumeLength());
+        CabinetRecord past;
+        EXPECT_FALSE(reader.ReadCabinetRecord(past)) << "nothing after the last cabinet";
+        if (volumeSize == 0) {
+            // About one read for each 64 KiB of the stream, and one for each large read.
+            EXPECT_LE(os_.Calls(OsOp::Read), static_cast<int>(total / 65536 + 3 * 6 + 10));
+        }
+    }
 }
 
 TEST_F(VolumeReaderTest, LinkedSetStartsAfterItsVersionText) {
