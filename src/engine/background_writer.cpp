@@ -17,6 +17,9 @@ constexpr std::size_t kBuffers = 8, kBufferSize = 512 * 1024;
 // writer then wakes once for them all, and the worker runs at most this many
 // small files ahead of a writer that waits.
 constexpr std::size_t kBatchFiles = 32;
+// Files written but not yet in place that the writer may run ahead of the
+// placer (each holds an open handle until it is in place).
+constexpr std::size_t kPlaceBacklog = 64;
 
 bool SamePath(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
@@ -52,7 +55,7 @@ BackgroundWriter::~BackgroundWriter() {
     if (thread_) {
         Add(Item{Item::Quit});
         HandOver();
-        thread_->Join();
+        thread_->Join();  // the writer's thread joins the placer's as it ends
     }
 }
 
@@ -60,7 +63,9 @@ void BackgroundWriter::Start() {
     // A system that refuses a second thread gets its files written on the
     // worker's own thread: the same writes in the same order, only without
     // the overlap with decoding, so the installation need not fail for it.
+    // One that refuses the third gets each file put in place by the writer.
     thread_ = os_.StartThread([this] { Run(); });
+    if (thread_) placer_ = os_.StartThread([this] { RunPlacer(); });
 }
 
 void BackgroundWriter::Run() {
@@ -76,13 +81,72 @@ void BackgroundWriter::Run() {
             }
             items.swap(queue_);
         }
+        bool quit = false;
         for (Item& item : items) {
-            if (item.kind == Item::Quit) return;
+            if ((quit = item.kind == Item::Quit)) break;
             Handle(item);
+            // However many files arrived at once, they go on in batches.
+            if (closed_.size() >= kBatchFiles) HandToPlacer(false);
         }
         items.clear();
+        if (placer_) {
+            HandToPlacer(quit);
+            if (quit) placer_->Join();
+        }
+        if (quit) return;
         // Every file of these batches is in place or undone: a worker
         // waiting for that goes on.
+        std::lock_guard lock(mutex_);
+        if (workerWaiting_) {
+            ++wakeUps_;
+            room_.notify_one();
+        }
+    }
+}
+
+void BackgroundWriter::HandToPlacer(bool quit) {
+    if (closed_.empty() && !quit) return;
+    std::unique_lock lock(placeMutex_);
+    // Never further ahead than the backlog: every file waiting holds a handle.
+    while (!placeQueue_.empty() && placeQueue_.size() + closed_.size() > kPlaceBacklog) {
+        writerWaitingForRoom_ = true;
+        placeRoom_.wait(lock);
+        writerWaitingForRoom_ = false;
+    }
+    for (Closed& c : closed_) placeQueue_.push_back(std::move(c));
+    closed_.clear();
+    placeQuit_ = quit;
+    if (placerWaiting_) {
+        ++wakeUps_;
+        placeWork_.notify_one();
+    }
+}
+
+void BackgroundWriter::RunPlacer() {
+    std::vector<Closed> files;
+    files.reserve(kPlaceBacklog + kBatchFiles);
+    for (;;) {
+        bool quit;
+        {
+            std::unique_lock lock(placeMutex_);
+            while (placeQueue_.empty() && !placeQuit_) {
+                placerWaiting_ = true;
+                placeWork_.wait(lock);
+                placerWaiting_ = false;
+            }
+            files.swap(placeQueue_);
+            quit = placeQuit_;
+            if (writerWaitingForRoom_) {
+                ++wakeUps_;
+                placeRoom_.notify_one();
+            }
+        }
+        for (Closed& c : files) {
+            Place(*c.file, c.whole);
+            ++finished_;
+        }
+        files.clear();
+        if (quit) return;
         std::lock_guard lock(mutex_);
         if (workerWaiting_) {
             ++wakeUps_;
@@ -170,26 +234,32 @@ void BackgroundWriter::Handle(Item& item) {
         }
         break;
     }
-    case Item::Close: {
-        File& f = *current_;
-        bool ready = f.ok && item.whole && f.written == f.size && !Failed();
-        bool placed = ready && os_.PutInPlace(std::move(f.handle), f.fresh, f.destination);
-        if (ready && !placed) f.error = os_.LastError();
-        if (placed) {
-            f.old->Discard();
+    case Item::Close:
+        if (placer_) {
+            closed_.push_back({std::move(current_), item.whole});
         } else {
-            // A call of the system's failed here; damaged data the worker reports itself.
-            if (f.error || ready) LogFailure(ready ? "putting the file in place" : "writing the file", f.destination, f.error);
-            f.handle.reset();
-            os_.DeleteFile(f.fresh);
-            f.old.reset();  // the old file comes back
-            failed_ = true;
+            Place(*current_, item.whole);
+            current_.reset();
+            ++finished_;
         }
-        current_.reset();
-        ++finished_;
         break;
-    }
     case Item::Quit: break;
+    }
+}
+
+void BackgroundWriter::Place(File& f, bool whole) {
+    bool ready = f.ok && whole && f.written == f.size && !Failed();
+    bool placed = ready && os_.PutInPlace(std::move(f.handle), f.fresh, f.destination);
+    if (ready && !placed) f.error = os_.LastError();
+    if (placed) {
+        f.old->Discard();
+    } else {
+        // A call of the system's failed here; damaged data the worker reports itself.
+        if (f.error || ready) LogFailure(ready ? "putting the file in place" : "writing the file", f.destination, f.error);
+        f.handle.reset();
+        os_.DeleteFile(f.fresh);
+        f.old.reset();  // the old file comes back
+        failed_ = true;
     }
 }
 

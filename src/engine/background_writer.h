@@ -1,6 +1,9 @@
-// Creates, writes and puts in place the files the worker decodes, on a
-// thread of its own: decoding the next file overlaps the system calls of
-// this one, which under many small files cost more than the decoding.
+// Creates, writes and puts in place the files the worker decodes, on
+// threads of its own: decoding the next file overlaps the system calls of
+// this one, which under many small files cost more than the decoding. One
+// thread creates and writes each file; a second puts the written files in
+// place (or undoes them), in the order begun, while the first goes on with
+// the next: each waits on the system for half of a small file's calls.
 //
 // The two threads meet as seldom as they can: the worker gathers its files
 // into a batch (many small files share one buffer) and hands a batch over at
@@ -53,8 +56,8 @@ public:
     // place or undone; false when any failed.
     bool Drain();
 
-    // Batches handed to the writer's thread, and how often either thread
-    // had to wake the other: for tests and measurements.
+    // Batches handed to the writer's thread, and how often one thread had
+    // to wake another: for tests and measurements.
     std::uint64_t HandOvers() const { return handOvers_; }
     std::uint64_t WakeUps() const { return wakeUps_.load(); }
 
@@ -80,6 +83,11 @@ private:
 
     void Start();
     void Run();
+    // The second thread's: puts each written file in place, or undoes it.
+    void RunPlacer();
+    void Place(File& f, bool whole);
+    // Gives the files closed so far to the second thread.
+    void HandToPlacer(bool quit);
     // Gives the gathered batch to the writer's thread (or writes it here,
     // without one).
     void AddGathered();
@@ -111,9 +119,22 @@ private:
     std::uint64_t begun_ = 0, handOvers_ = 0;
     std::deque<std::pair<std::uint64_t, std::string>> pending_;  // files begun, by number, not yet known in place
 
+    // Shared by the writer's two threads, under placeMutex_.
+    struct Closed {
+        std::unique_ptr<File> file;
+        bool whole = false;
+    };
+    std::mutex placeMutex_;
+    std::condition_variable placeWork_, placeRoom_;  // the placer waits for files, the writer for room
+    std::vector<Closed> placeQueue_;
+    bool placerWaiting_ = false, writerWaitingForRoom_ = false, placeQuit_ = false;
+
     // The writer's alone.
     std::unique_ptr<File> current_;
+    std::vector<Closed> closed_;  // closed, not yet handed to the placer
     Os::ThreadPtr thread_;
+    // The placer's thread; without it the writer puts each file in place itself.
+    Os::ThreadPtr placer_;
 };
 
 }  // namespace cabsetup

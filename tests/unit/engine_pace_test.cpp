@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstring>
 #include <iostream>
 
@@ -297,10 +300,95 @@ TEST_F(EngineTest, SmallFilesReachTheWriterInBatches) {
     EXPECT_TRUE(writer.Drain());
     for (int i = 0; i < kFiles; ++i) EXPECT_EQ(ReadFile("C:\\w\\s" + std::to_string(i)).size(), 100u) << i;
     EXPECT_LE(writer.HandOvers(), kFiles / 16u);
-    EXPECT_LE(writer.WakeUps(), 2 * writer.HandOvers() + 2);
+    // For each batch at most: the writer woken for it, the placer for its
+    // files, the writer for room at the placer, the worker for a buffer.
+    EXPECT_LE(writer.WakeUps(), 4 * writer.HandOvers() + 2);
     std::size_t entries = 0;
     for (auto& e : std::filesystem::directory_iterator(host_.HostPath("C:\\w"))) entries += e.exists();
     EXPECT_EQ(entries, std::size_t(kFiles)) << "nothing left beside them";
+}
+
+// The writer creates and writes files while a second thread puts them in
+// place in the order begun. Held up on one file, the placer lets the writer
+// run only so far ahead (each file waiting holds a handle); a file that
+// cannot be put in place undoes itself and every file begun after it, each
+// old file back with its attributes, whatever the writer had done with them.
+TEST_F(EngineTest, FilesGoInPlaceInTheOrderBegunAndAFailureUndoesTheRest) {
+    std::filesystem::create_directories(host_.HostPath("C:\\w"));
+    const int kFiles = 400, kFailing = 150;
+    for (int i = 0; i < kFiles; ++i) {
+        WriteFile("C:\\w\\s" + std::to_string(i), "old " + std::to_string(i));
+        host_.SetAttributes("C:\\w\\s" + std::to_string(i), kAttrReadOnly | kAttrArchive);
+    }
+    std::atomic<int> placing{0}, createdWhileHeld{-1};
+    os_.SetHook(OsOp::PutInPlace, [&] {
+        // The first file held until the writer can go no further.
+        if (placing++ != 0) return;
+        int created = -1;
+        while (created != os_.Calls(OsOp::CreateHidden)) {
+            created = os_.Calls(OsOp::CreateHidden);
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        createdWhileHeld = created;
+    });
+    os_.FailNth(OsOp::PutInPlace, kFailing + 1);
+    const unsigned char bytes[100] = {7};
+    {
+        BackgroundWriter writer(os_);
+        ASSERT_TRUE(writer.Ready());
+        for (int i = 0; i < kFiles; ++i) {
+            std::string dest = "C:\\w\\s" + std::to_string(i);
+            auto old = std::make_unique<SetAside>(os_, dest);
+            ASSERT_TRUE(old->Move()) << i;
+            writer.Begin(NameBeside(os_.Mbcs(), dest, ".cabsetup-new", '$'), dest, std::move(old), sizeof bytes);
+            writer.Write(bytes, sizeof bytes);
+            writer.End(true);
+        }
+        EXPECT_FALSE(writer.Drain());
+        EXPECT_TRUE(writer.Failed());
+    }
+    os_.SetHook(OsOp::PutInPlace, nullptr);
+    // Held on the first file, the writer stopped at its backlog, far short
+    // of all 400: at most 64 files with the placer, 64 queued for it, a
+    // batch of 32 in the writer's hands and the file it is writing.
+    EXPECT_GT(createdWhileHeld.load(), 32);
+    EXPECT_LE(createdWhileHeld.load(), 64 + 64 + 32 + 1);
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string dest = "C:\\w\\s" + std::to_string(i);
+        std::uint32_t attributes = 0;
+        EXPECT_TRUE(host_.GetAttributes(dest, attributes)) << i;
+        if (i < kFailing) {
+            EXPECT_EQ(ReadFile(dest).size(), sizeof bytes) << i;
+            EXPECT_EQ(attributes & (kAttrReadOnly | kAttrHidden), 0u) << i;
+        } else {
+            EXPECT_EQ(ReadFile(dest), "old " + std::to_string(i)) << i;
+            EXPECT_EQ(attributes, kAttrReadOnly | kAttrArchive) << i;
+        }
+    }
+    std::size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(host_.HostPath("C:\\w"))) entries += e.exists();
+    EXPECT_EQ(entries, std::size_t(kFiles)) << "nothing left beside them";
+}
+
+// A system that refuses the placer's thread: the writer puts each file in
+// place itself, in the same order.
+TEST_F(EngineTest, ARefusedPlacerLeavesThePlacingToTheWriter) {
+    std::filesystem::create_directories(host_.HostPath("C:\\w"));
+    os_.FailNth(OsOp::StartThread, 2);  // the writer's second thread
+    const unsigned char bytes[10] = {1};
+    {
+        BackgroundWriter writer(os_);
+        for (int i = 0; i < 100; ++i) {
+            std::string dest = "C:\\w\\s" + std::to_string(i);
+            writer.Begin(dest + ".new", dest, std::make_unique<SetAside>(os_, dest), sizeof bytes);
+            writer.Write(bytes, sizeof bytes);
+            writer.End(true);
+        }
+        EXPECT_TRUE(writer.Drain());
+    }
+    EXPECT_EQ(os_.Injected(), 1);
+    EXPECT_EQ(os_.Calls(OsOp::StartThread), 2);
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(ReadFile("C:\\w\\s" + std::to_string(i)).size(), sizeof bytes) << i;
 }
 
 }  // namespace
