@@ -65,6 +65,8 @@ void BackgroundWriter::Start() {
     // the overlap with decoding, so the installation need not fail for it.
     // One that refuses the third gets each file put in place by the writer.
     thread_ = os_.StartThread([this] { Run(); });
+    // Set before the first batch goes: the writer's thread first looks at it
+    // after taking a batch under the mutex the worker hands it over with.
     if (thread_) placer_ = os_.StartThread([this] { RunPlacer(); });
 }
 
@@ -94,8 +96,9 @@ void BackgroundWriter::Run() {
             if (quit) placer_->Join();
         }
         if (quit) return;
-        // Every file of these batches is in place or undone: a worker
-        // waiting for that goes on.
+        // Without a placer every file of these batches is in place or undone
+        // now: a worker waiting for that goes on. (The placer says so itself.)
+        if (placer_) continue;
         std::lock_guard lock(mutex_);
         if (workerWaiting_) {
             ++wakeUps_;
