@@ -41,11 +41,13 @@ public:
     bool Absent(const std::string& folder) {
         auto known = absent_.find(folder);
         if (known != absent_.end()) return known->second;
-        const std::string parent = ParentFolder(os_.Mbcs(), folder);
-        // A drive or a share is never taken for absent; nor is a folder
-        // that could not be looked at (access denied, a device error).
+        const CodePage& cp = os_.Mbcs();
+        const std::string parent = ParentFolder(cp, folder);
+        // A drive or a share (nor anything above it) is never taken for
+        // absent; nor is a folder that could not be looked at (access
+        // denied, a device error).
         bool absent = false;
-        if (!parent.empty()) {
+        if (!parent.empty() && folder.size() > DriveOf(cp, folder).size()) {
             FindData found;
             absent = Absent(parent) || (!os_.FileInfo(folder, found) && ProvenAbsent(os_));
         }
